@@ -1,0 +1,98 @@
+#pragma once
+
+#include "camera/CameraCommand.h"
+#include "camera/LinkConfig.h"
+#include "capture/MP4Encoder.h"
+#include "video/Bitmap.h"
+#include "video/FfmpegHandles.h"
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+// Called on the receive thread once per delivered picture with the new bitmap and callbackUser.
+using FrameCallback = void (*)(BitmapPtr bitmap, void* user);
+
+// Camera family codes: -1 none; 0-4 and 7 recognised but not streamed; 5 H.264 over TCP;
+// 6 JPEG in numbered UDP packets; 8 JPEG in fixed-size UDP pieces; 9 JPEG over TCP.
+using CameraFamily = int32_t;
+
+inline constexpr uint32_t kNoThread = 1444;
+
+// Everything of one camera connection. The window thread constructs it, sets frameCallback and
+// callbackUser, and drives it with Start and Stop; the receive and record threads use its fields.
+class CVideoClient {
+public:
+    explicit CVideoClient(LinkConfig config = LinkConfig{});
+    ~CVideoClient();
+    CVideoClient(const CVideoClient&) = delete;
+    CVideoClient& operator=(const CVideoClient&) = delete;
+
+    // Stream start and stop; window thread only.
+    int Start();
+    void Stop();
+    int ConnectH264Stream();
+    int ConnectJpegStream();
+    int OpenUdpStream();
+
+    // Discovery and commands.
+    std::string FindCamera();
+    void GreetCamera();
+    int SendToCamera(const CameraCommand& command) const;
+
+    // Decoder and frame pipeline; receive thread (first setup call on the window thread in Start).
+    void SetupH264Decoder();
+    void SetupMjpegDecoder();
+    int ParseH264(const uint8_t* data, int length);
+    void DecodeFrame(const uint8_t* data, int size);
+    int DeliverFrame(AVFrame* frame);
+
+    // Recording; window thread.
+    void StartRecording();
+
+    const LinkConfig& config() const { return config_; }
+
+    // Written by the owner right after construction.
+    void* callbackUser = nullptr;
+    FrameCallback frameCallback = nullptr;
+    MP4Encoder encoder;
+    // Written by Start only, while no receive thread exists.
+    std::string cameraAddress;
+    // Receive thread only (Start clears it while no receive thread exists).
+    BitmapPtr bitmap;
+    // Stream socket; see Start/Stop for who closes it.
+    std::atomic<int> sock{-1};
+    // Written by Start only, while no receive thread exists.
+    CameraFamily family = -1;
+    // kNoThread exactly when no receive thread exists; the thread writes it back as it ends.
+    std::atomic<uint32_t> receiveThreadId{kNoThread};
+    std::atomic<uint32_t> recordThreadId{kNoThread};
+    // 1 while the receive thread is meant to run; set by a connection setup, cleared by Stop.
+    std::atomic<int> running{0};
+    std::mutex queueMutex;
+    // Guarded by queueMutex; at most 8 frames of recordWidth x recordHeight I420, each owning its buffer.
+    std::deque<FramePtr> recordQueue;
+    // Decoder objects: created by the first streaming Start, used by the receive thread.
+    FramePtr decodedFrame;
+    FramePtr recordFrame;
+    const AVCodec* codec = nullptr;
+    CodecContextPtr codecContext;
+    FramePtr workFrame;
+    int workPixelFormat = 0;
+    int recordWidth = 640;
+    int recordHeight = 480;
+    // True while a recording accepts frames; set by the record thread, cleared by the window thread.
+    std::atomic<bool> recording{false};
+    int recordFps = 20;
+    std::string recordPath;
+    std::string recordTempPath;
+    ParserPtr parser;
+    // Written by the window thread, read once per picture by the receive thread.
+    std::atomic<float> zoom{1.0f};
+
+private:
+    LinkConfig config_;
+};
