@@ -1,5 +1,7 @@
 #include "camera/CVideoClient.h"
 
+#include <unistd.h>
+
 #include <utility>
 
 CVideoClient::CVideoClient(LinkConfig config) : config_(std::move(config))
@@ -8,4 +10,18 @@ CVideoClient::CVideoClient(LinkConfig config) : config_(std::move(config))
     avformat_network_init();
 }
 
-CVideoClient::~CVideoClient() = default;
+CVideoClient::~CVideoClient()
+{
+    // The owner calls Stop first; this only makes sure no thread outlives the client.
+    running = 0;
+    JoinReceiveThread();
+    const int fd = sock.exchange(-1);
+    if (fd != -1)
+        ::close(fd);
+}
+
+void CVideoClient::JoinReceiveThread()
+{
+    if (receiveThread_.joinable())
+        receiveThread_.join();
+}

@@ -94,5 +94,20 @@ public:
     std::atomic<float> zoom{1.0f};
 
 private:
+    // Receive threads; each ends by writing kNoThread to receiveThreadId as its last use of the client.
+    void H264ReceiveThread();
+    void StreamReceiveThread();
+    void ReceiveJpegTcp();
+    void ReceiveUdp();
+    void DecodeH264Unit(const uint8_t* unit, int size);
+    // Joins a receive thread that has already said it is ending, then starts the next one.
+    void LaunchReceiveThread(void (CVideoClient::*entry)());
+    void JoinReceiveThread();
+
     LinkConfig config_;
+    // Window thread only. Joined before a new one starts and before the client is destroyed.
+    std::thread receiveThread_;
+    uint32_t nextThreadId_ = 1;
+    // Receive thread only.
+    PacketPtr h264Packet_;
 };

@@ -1,10 +1,9 @@
 #include "camera/CameraCommand.h"
 
 #include "camera/CVideoClient.h"
+#include "platform/Sockets.h"
 #include "platform/UniqueFd.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -14,16 +13,14 @@ int SendCommand(const CameraCommand* command, const char* address, uint16_t port
 {
     if (command == nullptr || address == nullptr)
         return -1;
-    sockaddr_in destination{};
-    destination.sin_family = AF_INET;
-    destination.sin_port = htons(port);
-    if (inet_pton(AF_INET, address, &destination.sin_addr) != 1)
+    const auto destination = Ipv4Address(address, port);
+    if (!destination)
         return -1;
     UniqueFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!socket.valid())
         return -1;
     const ssize_t sent = ::sendto(socket.get(), command->data(), command->size(), 0,
-                                  reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+                                  reinterpret_cast<const sockaddr*>(&*destination), sizeof *destination);
     return sent == static_cast<ssize_t>(command->size()) ? 0 : -1;
 }
 
