@@ -1,0 +1,6 @@
+#include "app/CVindrelApp.h"
+
+int main(int argc, char** argv)
+{
+    return RunVindrel(argc, argv);
+}

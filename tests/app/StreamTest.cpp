@@ -1,0 +1,189 @@
+// The window with the camera simulator as its camera: pictures arrive, zoom steps, photos, Esc while
+// streaming.
+#include "AppTestSupport.h"
+
+#include "app/MyCStatic.h"
+#include "camsim/CameraSimulator.h"
+#include "camsim/TestPattern.h"
+#include "support/FreePort.h"
+
+#include <QLabel>
+#include <QTest>
+
+using namespace apptest;
+
+class StreamTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<camsim::CameraSimulator> m_camera;
+    std::unique_ptr<CVindrelDlg> m_dialog;
+
+    QLabel* ZoomLabel() const { return m_dialog->findChild<QLabel*>(QString::number(ControlId::ZoomLabel)); }
+
+    // A window whose client finds the simulator (family 8, 640x480, 25 pictures a second) and streams.
+    CVindrelDlg& StreamingDialog()
+    {
+        const uint16_t udpPort = FreePort(SOCK_DGRAM);
+        camsim::SimOptions options;
+        options.family = 8;
+        options.udpTargetPort = udpPort;
+        m_camera = std::make_unique<camsim::CameraSimulator>(options);
+        if (!m_camera->Start())
+            qFatal("simulator: %s", m_camera->error().c_str());
+        CVindrelDlg::Options window;
+        window.link = LinkConfig::Loopback("192.168.29.100", m_camera->commandPort(), m_camera->tcpPort(), udpPort);
+        m_dialog = std::make_unique<CVindrelDlg>(std::move(window));
+        m_dialog->show();
+        QTest::mouseClick(Button(*m_dialog, ControlId::Start), Qt::LeftButton);
+        return *m_dialog;
+    }
+
+    void MoveMouseOverVideo()
+    {
+        QTest::mouseMove(m_dialog->videoView(), m_dialog->videoView()->rect().center());
+        QTRY_VERIFY(m_dialog->mouseOverVideo());
+    }
+
+    void Wheel(int steps, int zDelta)
+    {
+        for (int i = 0; i < steps; ++i)
+            m_dialog->OnMouseWheel(zDelta);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+    }
+
+    void cleanup()
+    {
+        m_dialog.reset();
+        m_camera.reset();
+    }
+
+    // Pictures reach the view on the GUI thread, and what it shows is what the camera sent.
+    void picturesReachTheView()
+    {
+        CVindrelDlg& dialog = StreamingDialog();
+        QCOMPARE(dialog.client()->running.load(), 1);
+        QCOMPARE(ButtonStates(dialog), kAfterStart);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.videoView()->picturesPainted() >= 5, 10000);
+        const BitmapPtr shown = dialog.videoView()->picture();
+        QVERIFY(shown);
+        QCOMPARE(shown->width, 640);
+        QCOMPARE(shown->height, 480);
+        QVERIFY(camsim::ReadFrameNumber(shown->pixels.data(), shown->stride(), shown->width, shown->height) >= 0);
+
+        QTest::mouseClick(Button(dialog, ControlId::Stop), Qt::LeftButton);
+        QCOMPARE(dialog.client()->running.load(), 0);
+        QCOMPARE(ButtonStates(dialog), kAfterCreation);
+        // The last picture stays for a photo after Stop.
+        QVERIFY(dialog.SnapshotImage());
+    }
+
+    // Single-precision steps of 0.1 with clamping at 3.0 and 1.0; the client gets each value.
+    void zoomSteps()
+    {
+        CVindrelDlg& dialog = StreamingDialog();
+        MoveMouseOverVideo();
+        Wheel(5, 120);
+        QCOMPARE(ZoomLabel()->text(), QStringLiteral("x 1.5"));
+        QVERIFY(dialog.timerActive(kZoomTimer));
+        QVERIFY(qAbs(dialog.client()->zoom.load() - 1.5f) < 1e-5f);
+
+        float expected = 1.0f;
+        for (int i = 0; i < 20; ++i)
+            expected = expected + 0.1f;
+        QCOMPARE(expected, 2.9999993f); // the value the sums really reach
+        dialog.OnBnClickedStop();
+        dialog.OnBnClickedStart();
+        QCOMPARE(dialog.zoom(), 1.0f);
+        QCOMPARE(dialog.client()->zoom.load(), 1.0f);
+        MoveMouseOverVideo();
+        Wheel(20, 120);
+        QCOMPARE(dialog.zoom(), expected);
+        QVERIFY(dialog.zoom() < 3.0f);
+        QCOMPARE(ZoomLabel()->text(), QStringLiteral("x 3.0"));
+        Wheel(1, 120);
+        QCOMPARE(dialog.zoom(), 3.0f);
+        Wheel(3, 1);
+        QCOMPARE(dialog.zoom(), 3.0f);
+        QCOMPARE(dialog.client()->zoom.load(), 3.0f);
+
+        float down = 3.0f;
+        for (int i = 0; i < 20; ++i)
+            down = down - 0.1f;
+        Wheel(20, -120);
+        QCOMPARE(dialog.zoom(), down);
+        QVERIFY(down > 1.0f && static_cast<int>(down * 100) == 100);
+        Wheel(1, -120);
+        QCOMPARE(dialog.zoom(), 1.0f);
+        ZoomLabel()->clear();
+        Wheel(1, -1);
+        QCOMPARE(dialog.zoom(), 1.0f);
+        QCOMPARE(ZoomLabel()->text(), QStringLiteral("x 1.0")); // the read-out still shows
+
+        // Off the video area the wheel does nothing, through real wheel events too.
+        Wheel(2, 120);
+        QTest::mouseMove(Button(dialog, ControlId::Stop), QPoint(4, 4));
+        QTRY_VERIFY(!dialog.mouseOverVideo());
+        const float held = dialog.zoom();
+        QWheelEvent wheel(QPointF(4, 4), QPointF(), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(Button(dialog, ControlId::Stop), &wheel);
+        QCOMPARE(dialog.zoom(), held);
+        MoveMouseOverVideo();
+        QWheelEvent overVideo(QPointF(10, 10), QPointF(), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+        QApplication::sendEvent(dialog.videoView(), &overVideo);
+        QCOMPARE(dialog.zoom(), held + 0.1f);
+
+        // Stop empties the read-out and resets the window's zoom at once.
+        dialog.OnBnClickedStop();
+        QCOMPARE(dialog.zoom(), 1.0f);
+        QVERIFY(ZoomLabel()->text().isEmpty());
+    }
+
+    // The photo is the newest picture at the stream's size.
+    void photoIsTheShownPicture()
+    {
+        CVindrelDlg& dialog = StreamingDialog();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.picturesReceived() >= 3, 10000);
+        dialog.OnBnClickedStop(); // holds the picture still while the photo is compared
+        const BitmapPtr last = dialog.SnapshotImage();
+        QVERIFY(last);
+        dialog.OnBnClickedTakePhoto();
+        QVERIFY(!dialog.lastPhotoPath().empty());
+        const auto decoded = DecodeJpegFile(dialog.lastPhotoPath());
+        QVERIFY(decoded);
+        QCOMPARE(decoded->width, last->width);
+        QCOMPARE(decoded->height, last->height);
+        const double psnr = Psnr(*last, *decoded);
+        QVERIFY2(psnr > 35.0, qPrintable(QString("PSNR %1 dB").arg(psnr)));
+    }
+
+    // Esc while streaming stops the client first: the camera hears the stream-off command and no picture
+    // arrives after the window has closed.
+    void escapeWhileStreaming()
+    {
+        CVindrelDlg& dialog = StreamingDialog();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.picturesReceived() >= 2, 10000);
+        const size_t commandsBefore = m_camera->commands().size();
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(!dialog.isVisible());
+        QVERIFY(dialog.client() == nullptr);
+        QTRY_VERIFY(m_camera->commands().size() > commandsBefore);
+        QTRY_VERIFY(!m_camera->streaming());
+        const uint64_t received = dialog.picturesReceived();
+        QTest::qWait(200);
+        QCOMPARE(dialog.picturesReceived(), received);
+    }
+};
+
+QTEST_MAIN(StreamTest)
+#include "StreamTest.moc"
