@@ -13,6 +13,7 @@ CVideoClient::CVideoClient(LinkConfig config) : config_(std::move(config))
 CVideoClient::~CVideoClient()
 {
     // The owner calls Stop first; this only makes sure no thread outlives the client.
+    FinishRecording();
     running = 0;
     JoinReceiveThread();
     const int fd = sock.exchange(-1);

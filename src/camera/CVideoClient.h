@@ -51,7 +51,11 @@ public:
     int DeliverFrame(AVFrame* frame);
 
     // Recording; window thread.
-    void StartRecording();
+    // Records into a file of finalPath's name in UnfinishedRecordingsFolder(), moved to finalPath (or a
+    // free "_N" variant of it) when recording is cleared. Returns 0; does nothing while recording.
+    int StartRecording(std::string finalPath);
+    // Clears recording and waits until the record thread has finished and moved its file.
+    void FinishRecording();
 
     const LinkConfig& config() const { return config_; }
 
@@ -110,4 +114,10 @@ private:
     uint32_t nextThreadId_ = 1;
     // Receive thread only.
     PacketPtr h264Packet_;
+
+    // Recording state.
+    // Encodes one queued picture per tick until recording is cleared, then finishes and moves the file.
+    void RecordThread();
+    // Window thread only. Joined before a new recording opens the encoder and before the client goes.
+    std::thread recordThread_;
 };

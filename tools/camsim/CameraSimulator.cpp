@@ -32,11 +32,13 @@ constexpr size_t kMaxQueuedDatagrams = 4096;
 constexpr auto kIdleWake = std::chrono::milliseconds(100);
 constexpr auto kUdpStep = std::chrono::milliseconds(1);
 
-std::string SystemError(const std::string& what) {
+std::string SystemError(const std::string& what)
+{
     return what + ": " + std::strerror(errno);
 }
 
-sockaddr_in Loopback(uint16_t port) {
+sockaddr_in Loopback(uint16_t port)
+{
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -44,19 +46,22 @@ sockaddr_in Loopback(uint16_t port) {
     return address;
 }
 
-uint16_t LocalPort(int fd) {
+uint16_t LocalPort(int fd)
+{
     sockaddr_in address{};
     socklen_t length = sizeof address;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     return ntohs(address.sin_port);
 }
 
-bool Matches(const std::vector<uint8_t>& datagram, const CameraCommand& command) {
+bool Matches(const std::vector<uint8_t>& datagram, const CameraCommand& command)
+{
     return datagram.size() == command.size() && std::equal(command.begin(), command.end(), datagram.begin());
 }
 
 // Text such as a multipart HTTP stream puts between its pictures; never an 0xFF byte, so never a marker.
-std::vector<uint8_t> JunkText(std::mt19937& random) {
+std::vector<uint8_t> JunkText(std::mt19937& random)
+{
     static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789-:/ \r\n";
     const size_t length = std::uniform_int_distribution<size_t>(1, 96)(random);
     std::vector<uint8_t> junk(length);
@@ -69,26 +74,30 @@ std::vector<uint8_t> JunkText(std::mt19937& random) {
 
 // Everything the simulator's thread owns: sockets, encoder, impairments and the stream's state.
 class CameraSimulator::Loop {
-  public:
+public:
     Loop(const SimOptions& options, Report& report)
         : options_(options), report_(report),
           impairer_({options.lossRate, options.duplicateRate, options.reorderRate, options.truncateRate,
                      options.garbageRate},
                     IsTcp() ? Impairer::Unit::Frame : Impairer::Unit::Datagram, options.seed),
           junkRandom_(options.seed ^ 0x9E3779B9u), frameId_(options.startFrameId),
-          sequence_(options.startSequence) {}
+          sequence_(options.startSequence)
+    {
+    }
 
     bool Open(std::string& error, uint16_t& commandPort, uint16_t& tcpPort);
     void Run();
-    void RequestStop() {
+    void RequestStop()
+    {
         const uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = ::write(wake_.get(), &one, sizeof one);
     }
 
-  private:
+private:
     bool IsTcp() const { return options_.family == 5 || options_.family == 9; }
     bool ShouldStream() const { return requested_ && (!IsTcp() || connection_.valid()); }
-    Clock::duration Period() const {
+    Clock::duration Period() const
+    {
         return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / options_.fps));
     }
 
@@ -133,7 +142,8 @@ class CameraSimulator::Loop {
     size_t datagramsPerStep_ = 1;
 };
 
-bool CameraSimulator::Loop::Open(std::string& error, uint16_t& commandPort, uint16_t& tcpPort) {
+bool CameraSimulator::Loop::Open(std::string& error, uint16_t& commandPort, uint16_t& tcpPort)
+{
     if (!source_.Open(options_.family, options_.width, options_.height, options_.fps,
                       options_.startFrameNumber)) {
         error = source_.error();
@@ -178,7 +188,8 @@ bool CameraSimulator::Loop::Open(std::string& error, uint16_t& commandPort, uint
     return true;
 }
 
-void CameraSimulator::Loop::Run() {
+void CameraSimulator::Loop::Run()
+{
     for (;;) {
         Clock::time_point now = Clock::now();
         std::array<pollfd, 4> fds{};
@@ -216,7 +227,8 @@ void CameraSimulator::Loop::Run() {
     }
 }
 
-int CameraSimulator::Loop::TimeoutMs(Clock::time_point now) const {
+int CameraSimulator::Loop::TimeoutMs(Clock::time_point now) const
+{
     Clock::time_point until = now + kIdleWake;
     if (streaming_)
         until = std::min(until, nextFrameAt_);
@@ -230,7 +242,8 @@ int CameraSimulator::Loop::TimeoutMs(Clock::time_point now) const {
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count());
 }
 
-void CameraSimulator::Loop::ReadCommands() {
+void CameraSimulator::Loop::ReadCommands()
+{
     std::vector<uint8_t> datagram(2048);
     for (;;) {
         datagram.resize(2048);
@@ -251,7 +264,8 @@ void CameraSimulator::Loop::ReadCommands() {
     }
 }
 
-void CameraSimulator::Loop::HandleCommand(const std::vector<uint8_t>& datagram, Clock::time_point now) {
+void CameraSimulator::Loop::HandleCommand(const std::vector<uint8_t>& datagram, Clock::time_point now)
+{
     if (Matches(datagram, Greet1)) {
         greetStage_ = 1;
     } else if (Matches(datagram, Greet2)) {
@@ -270,7 +284,8 @@ void CameraSimulator::Loop::HandleCommand(const std::vector<uint8_t>& datagram, 
     // Anything else is not a command this camera knows; it is only recorded.
 }
 
-void CameraSimulator::Loop::AcceptConnection() {
+void CameraSimulator::Loop::AcceptConnection()
+{
     UniqueFd accepted(::accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
     if (!accepted.valid())
         return;
@@ -279,7 +294,8 @@ void CameraSimulator::Loop::AcceptConnection() {
     connection_ = std::move(accepted);
 }
 
-void CameraSimulator::Loop::CheckConnection() {
+void CameraSimulator::Loop::CheckConnection()
+{
     std::array<uint8_t, 4096> scratch;
     for (;;) {
         const ssize_t n = ::recv(connection_.get(), scratch.data(), scratch.size(), MSG_DONTWAIT);
@@ -291,14 +307,16 @@ void CameraSimulator::Loop::CheckConnection() {
     }
 }
 
-void CameraSimulator::Loop::DropConnection() {
+void CameraSimulator::Loop::DropConnection()
+{
     connection_.reset();
     requested_ = false;
     tcpBacklog_.clear();
     tcpSent_ = 0;
 }
 
-void CameraSimulator::Loop::FlushTcp() {
+void CameraSimulator::Loop::FlushTcp()
+{
     while (tcpSent_ < tcpBacklog_.size()) {
         const ssize_t n = ::send(connection_.get(), tcpBacklog_.data() + tcpSent_,
                                  tcpBacklog_.size() - tcpSent_, MSG_DONTWAIT | MSG_NOSIGNAL);
@@ -315,7 +333,8 @@ void CameraSimulator::Loop::FlushTcp() {
     tcpSent_ = 0;
 }
 
-void CameraSimulator::Loop::SendDatagrams(Clock::time_point now) {
+void CameraSimulator::Loop::SendDatagrams(Clock::time_point now)
+{
     if (datagrams_.empty() || now < nextDatagramsAt_)
         return;
     const sockaddr_in target = Loopback(options_.udpTargetPort);
@@ -329,7 +348,8 @@ void CameraSimulator::Loop::SendDatagrams(Clock::time_point now) {
     nextDatagramsAt_ = now + kUdpStep;
 }
 
-void CameraSimulator::Loop::UpdateStreaming(Clock::time_point now) {
+void CameraSimulator::Loop::UpdateStreaming(Clock::time_point now)
+{
     if (requested_ && !IsTcp() &&
         now - lastStreamOn_ > std::chrono::milliseconds(options_.keepAliveTimeoutMs))
         requested_ = false;
@@ -345,7 +365,8 @@ void CameraSimulator::Loop::UpdateStreaming(Clock::time_point now) {
     report_.streaming = should;
 }
 
-void CameraSimulator::Loop::ProduceFrame() {
+void CameraSimulator::Loop::ProduceFrame()
+{
     if (IsTcp() && tcpBacklog_.size() - tcpSent_ > kMaxTcpBacklogBytes)
         return;
     if (!IsTcp() && datagrams_.size() > kMaxQueuedDatagrams)
@@ -386,13 +407,15 @@ void CameraSimulator::Loop::ProduceFrame() {
 
 CameraSimulator::CameraSimulator(SimOptions options) : options_(options) {}
 
-CameraSimulator::~CameraSimulator() {
+CameraSimulator::~CameraSimulator()
+{
     Stop();
 }
 
 namespace {
 
-std::string CheckOptions(const SimOptions& o) {
+std::string CheckOptions(const SimOptions& o)
+{
     if (o.family != 5 && o.family != 6 && o.family != 8 && o.family != 9)
         return "family " + std::to_string(o.family) + " is not simulated (5, 6, 8 or 9)";
     if (o.width < 160 || o.height < 120 || o.width > 8192 || o.height > 8192 || o.width % 2 != 0 ||
@@ -411,7 +434,8 @@ std::string CheckOptions(const SimOptions& o) {
 
 } // namespace
 
-bool CameraSimulator::Start() {
+bool CameraSimulator::Start()
+{
     if (thread_.joinable()) {
         std::lock_guard lock(report_.mutex);
         report_.error = "already started";
@@ -437,7 +461,8 @@ bool CameraSimulator::Start() {
     return false;
 }
 
-void CameraSimulator::Stop() {
+void CameraSimulator::Stop()
+{
     if (thread_.joinable()) {
         loop_->RequestStop();
         thread_.join();
@@ -446,12 +471,14 @@ void CameraSimulator::Stop() {
     report_.streaming = false;
 }
 
-std::vector<SeenCommand> CameraSimulator::commands() const {
+std::vector<SeenCommand> CameraSimulator::commands() const
+{
     std::lock_guard lock(report_.mutex);
     return report_.commands;
 }
 
-std::string CameraSimulator::error() const {
+std::string CameraSimulator::error() const
+{
     std::lock_guard lock(report_.mutex);
     return report_.error;
 }

@@ -41,7 +41,7 @@ struct SeenCommand {
 // StreamOff. TCP families accept one client connection at a time and stream to it once greeted. Every
 // socket is bound to, and every datagram sent to, 127.0.0.1.
 class CameraSimulator {
-  public:
+public:
     explicit CameraSimulator(SimOptions options);
     ~CameraSimulator(); // stops and joins its thread
     CameraSimulator(const CameraSimulator&) = delete;
@@ -58,7 +58,7 @@ class CameraSimulator {
     int jpegQuality() const { return report_.jpegQuality; } // 0 for H.264
     std::string error() const;
 
-  private:
+private:
     // What the loop thread tells the callers' thread.
     struct Report {
         mutable std::mutex mutex;

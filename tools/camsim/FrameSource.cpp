@@ -5,7 +5,8 @@
 
 namespace camsim {
 
-bool FrameSource::Open(int family, int width, int height, double fps, uint32_t firstFrameNumber) {
+bool FrameSource::Open(int family, int width, int height, double fps, uint32_t firstFrameNumber)
+{
     family_ = family;
     width_ = width;
     height_ = height;
@@ -46,7 +47,8 @@ bool FrameSource::Open(int family, int width, int height, double fps, uint32_t f
     return false;
 }
 
-std::vector<uint8_t> FrameSource::EncodeJpegWithinLimit(uint32_t frameNumber) {
+std::vector<uint8_t> FrameSource::EncodeJpegWithinLimit(uint32_t frameNumber)
+{
     for (;;) {
         std::vector<uint8_t> jpeg = EncodeTestJpeg(width_, height_, frameNumber, quality_);
         if (limitBytes_ == 0 || jpeg.size() <= limitBytes_)
@@ -57,7 +59,8 @@ std::vector<uint8_t> FrameSource::EncodeJpegWithinLimit(uint32_t frameNumber) {
     }
 }
 
-std::vector<uint8_t> FrameSource::Next(uint32_t frameNumber, bool keyFrame) {
+std::vector<uint8_t> FrameSource::Next(uint32_t frameNumber, bool keyFrame)
+{
     if (family_ != 5)
         return EncodeJpegWithinLimit(frameNumber);
     const size_t lumaBytes = static_cast<size_t>(width_) * height_;

@@ -12,7 +12,7 @@ namespace camsim {
 // (family 5) or as JPEGs (families 6, 8, 9). For family 8 it keeps every JPEG within the 50 pieces a
 // frame can hold by choosing the highest quality that fits.
 class FrameSource {
-  public:
+public:
     static constexpr int kBestQuality = 85;
     static constexpr int kWorstQuality = 20; // below this the pattern band starts to smear
     static constexpr int kQualityStep = 5;
@@ -26,7 +26,7 @@ class FrameSource {
     int quality() const { return quality_; }
     const std::string& error() const { return error_; }
 
-  private:
+private:
     std::vector<uint8_t> EncodeJpegWithinLimit(uint32_t frameNumber);
 
     int family_ = 0;

@@ -7,11 +7,13 @@
 
 namespace camsim {
 
-void H264Encoder::Closer::operator()(x264_t* encoder) const {
+void H264Encoder::Closer::operator()(x264_t* encoder) const
+{
     x264_encoder_close(encoder);
 }
 
-bool H264Encoder::Open(int width, int height, double fps) {
+bool H264Encoder::Open(int width, int height, double fps)
+{
     x264_param_t param;
     if (x264_param_default_preset(&param, "veryfast", "zerolatency") != 0) {
         error_ = "x264 refused its preset";
@@ -46,7 +48,8 @@ bool H264Encoder::Open(int width, int height, double fps) {
 }
 
 std::vector<uint8_t> H264Encoder::Encode(const uint8_t* y, const uint8_t* u, const uint8_t* v,
-                                         bool forceKeyFrame) {
+                                         bool forceKeyFrame)
+{
     if (!encoder_)
         return {};
     x264_picture_t input;

@@ -12,7 +12,7 @@ namespace camsim {
 // x264 set up as a small camera would stream: baseline, no B-frames, no delay, SPS and PPS before every
 // key frame, a key frame about once a second. One access unit in Annex B form per picture.
 class H264Encoder {
-  public:
+public:
     H264Encoder() = default;
 
     // false with error() set when x264 refuses the parameters.
@@ -21,7 +21,7 @@ class H264Encoder {
     std::vector<uint8_t> Encode(const uint8_t* y, const uint8_t* u, const uint8_t* v, bool forceKeyFrame);
     const std::string& error() const { return error_; }
 
-  private:
+private:
     struct Closer {
         void operator()(x264_t* encoder) const;
     };

@@ -10,24 +10,28 @@ constexpr size_t kMaxGarbageInsertBytes = 256;
 
 } // namespace
 
-bool Impairer::Chance(double rate) {
+bool Impairer::Chance(double rate)
+{
     if (rate <= 0)
         return false;
     return std::uniform_real_distribution<double>(0.0, 1.0)(random_) < rate;
 }
 
-size_t Impairer::Between(size_t low, size_t high) {
+size_t Impairer::Between(size_t low, size_t high)
+{
     return std::uniform_int_distribution<size_t>(low, high)(random_);
 }
 
-std::vector<uint8_t> Impairer::RandomBytes(size_t count) {
+std::vector<uint8_t> Impairer::RandomBytes(size_t count)
+{
     std::vector<uint8_t> bytes(count);
     for (auto& byte : bytes)
         byte = static_cast<uint8_t>(random_());
     return bytes;
 }
 
-std::vector<std::vector<uint8_t>> Impairer::Pass(std::vector<uint8_t> unit) {
+std::vector<std::vector<uint8_t>> Impairer::Pass(std::vector<uint8_t> unit)
+{
     std::vector<std::vector<uint8_t>> out;
     if (Chance(rates_.loss))
         return out;

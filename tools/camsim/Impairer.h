@@ -13,7 +13,7 @@ struct ImpairmentRates {
 // Spoils a stream of units (datagrams, or whole frames on TCP) the way a poor link or a poor camera
 // would, driven by a seeded generator so that a failing run can be repeated.
 class Impairer {
-  public:
+public:
     enum class Unit { Datagram, Frame };
 
     Impairer(ImpairmentRates rates, Unit unit, uint32_t seed) : rates_(rates), unit_(unit), random_(seed) {}
@@ -25,7 +25,7 @@ class Impairer {
     // Forgets a unit held back for reordering (the stream stopped).
     void Reset() { held_.clear(); }
 
-  private:
+private:
     bool Chance(double rate);
     size_t Between(size_t low, size_t high); // inclusive
     std::vector<uint8_t> RandomBytes(size_t count);

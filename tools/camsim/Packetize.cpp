@@ -17,14 +17,16 @@ struct TjBufferDeleter {
     void operator()(unsigned char* buffer) const { tjFree(buffer); }
 };
 
-void PutBigEndian(uint8_t* out, uint32_t value, int bytes) {
+void PutBigEndian(uint8_t* out, uint32_t value, int bytes)
+{
     for (int i = 0; i < bytes; ++i)
         out[i] = static_cast<uint8_t>(value >> (8 * (bytes - 1 - i)));
 }
 
 } // namespace
 
-std::vector<uint8_t> EncodeTestJpeg(int width, int height, uint32_t frameNumber, int quality) {
+std::vector<uint8_t> EncodeTestJpeg(int width, int height, uint32_t frameNumber, int quality)
+{
     if (width < kPatternMinWidth || height < kPatternMinHeight || width % 2 != 0 || height % 2 != 0)
         return {};
     const size_t lumaBytes = static_cast<size_t>(width) * height;
@@ -50,7 +52,8 @@ std::vector<uint8_t> EncodeTestJpeg(int width, int height, uint32_t frameNumber,
     return std::vector<uint8_t>(output, output + outputBytes);
 }
 
-std::vector<std::vector<uint8_t>> PacketizeFamily8(const std::vector<uint8_t>& jpeg, uint16_t frameId) {
+std::vector<std::vector<uint8_t>> PacketizeFamily8(const std::vector<uint8_t>& jpeg, uint16_t frameId)
+{
     const size_t pieces = (jpeg.size() + kFamily8PieceBytes - 1) / kFamily8PieceBytes;
     if (pieces == 0 || pieces > kFamily8MaxPieces)
         return {};
@@ -72,7 +75,8 @@ std::vector<std::vector<uint8_t>> PacketizeFamily8(const std::vector<uint8_t>& j
 }
 
 std::vector<std::vector<uint8_t>> PacketizeFamily6(const std::vector<uint8_t>& jpeg, uint16_t& sequence,
-                                                   uint32_t frameNumber) {
+                                                   uint32_t frameNumber)
+{
     std::vector<std::vector<uint8_t>> datagrams;
     for (size_t begin = 0; begin < jpeg.size(); begin += kFamily6MaxPayloadBytes) {
         const size_t end = std::min(jpeg.size(), begin + kFamily6MaxPayloadBytes);

@@ -39,26 +39,30 @@ A simulated camera on 127.0.0.1. It reads commands on a UDP port, streams its fa
   --help                  this text
 )";
 
-template <typename T> bool ParseNumber(std::string_view text, T& value) {
+template <typename T> bool ParseNumber(std::string_view text, T& value)
+{
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
     return ec == std::errc() && ptr == end;
 }
 
-bool ParseRate(const std::string& text, double& value) {
+bool ParseRate(const std::string& text, double& value)
+{
     char* end = nullptr;
     errno = 0;
     value = std::strtod(text.c_str(), &end);
     return errno == 0 && end != text.c_str() && *end == '\0';
 }
 
-bool ParseSize(std::string_view text, int& width, int& height) {
+bool ParseSize(std::string_view text, int& width, int& height)
+{
     const size_t x = text.find('x');
     return x != std::string_view::npos && ParseNumber(text.substr(0, x), width) &&
            ParseNumber(text.substr(x + 1), height);
 }
 
-const char* CommandName(const camsim::SeenCommand& command) {
+const char* CommandName(const camsim::SeenCommand& command)
+{
     static constexpr uint8_t kMark[5] = {0x4A, 0x48, 0x43, 0x4D, 0x44};
     if (command.size != 7 || std::memcmp(command.bytes.data(), kMark, sizeof kMark) != 0)
         return "unknown datagram";
@@ -83,7 +87,8 @@ struct Arguments {
 };
 
 // false after printing what is wrong.
-bool ParseArguments(int argc, char** argv, Arguments& out) {
+bool ParseArguments(int argc, char** argv, Arguments& out)
+{
     camsim::SimOptions& o = out.options;
     o.commandPort = 20000;
     o.tcpPort = 8080;
@@ -151,7 +156,8 @@ bool ParseArguments(int argc, char** argv, Arguments& out) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     Arguments arguments;
     if (!ParseArguments(argc, argv, arguments))
         return 2;
