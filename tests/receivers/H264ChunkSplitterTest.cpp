@@ -86,10 +86,15 @@ struct Splitter {
         SplitH264Chunk(parser.get(), context.get(), data, length,
                        [this](const uint8_t* unit, int size) { units.emplace_back(unit, unit + size); });
     }
+    // Each chunk in a block of its own exact size: the parser reads past what it is given unless the
+    // splitter pads, and the address sanitizer sees that.
     void PushChunked(const Bytes& stream, size_t chunkSize)
     {
-        for (size_t at = 0; at < stream.size(); at += chunkSize)
-            Push(stream.data() + at, static_cast<int>(std::min(chunkSize, stream.size() - at)));
+        for (size_t at = 0; at < stream.size(); at += chunkSize) {
+            const Bytes chunk(stream.begin() + static_cast<long>(at),
+                              stream.begin() + static_cast<long>(std::min(stream.size(), at + chunkSize)));
+            Push(chunk.data(), static_cast<int>(chunk.size()));
+        }
     }
     // How many pictures the units decode to.
     int Decode()

@@ -1,0 +1,68 @@
+#include "camera/receivers/JpegStreamCutter.h"
+#include "FuzzInput.h"
+
+#include <string.h>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// The cutting rules done the plain way, searching the whole accumulation from its start after every chunk.
+struct ModelCutter {
+    Bytes accumulation;
+    std::vector<Bytes> images;
+
+    static long Find(const Bytes& bytes, uint8_t second)
+    {
+        const uint8_t marker[2] = {0xFF, second};
+        const void* found = memmem(bytes.data(), bytes.size(), marker, sizeof marker);
+        return found == nullptr ? -1 : static_cast<const uint8_t*>(found) - bytes.data();
+    }
+
+    void Push(const uint8_t* chunk, int n)
+    {
+        if (n <= 0)
+            return;
+        if (accumulation.size() + static_cast<size_t>(n) > JpegStreamCutter::kAccumulationBytes) {
+            accumulation.clear();
+            return;
+        }
+        accumulation.insert(accumulation.end(), chunk, chunk + n);
+        if (accumulation.size() < 4)
+            return;
+        const long start = Find(accumulation, 0xD8);
+        const long end = Find(accumulation, 0xD9);
+        if (start < 0 || end < 0 || end < start + 2)
+            return;
+        images.emplace_back(accumulation.begin() + start, accumulation.begin() + end + 2);
+        accumulation.erase(accumulation.begin(), accumulation.begin() + end + 2);
+    }
+};
+
+} // namespace
+
+// Family 9: the cutter must hand off exactly what the plain model cuts, chunk by chunk. The first input
+// byte, when odd, repeats every chunk 64 times so that inputs reach the 512000-byte limit.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const int repeat = size > 0 && (data[0] & 1) != 0 ? 64 : 1;
+    std::vector<Bytes> images;
+    JpegStreamCutter cutter([&](uint8_t* image, int imageSize, int capacity) {
+        FUZZ_CHECK(capacity >= imageSize + 64);
+        images.emplace_back(image, image + imageSize);
+        TouchPadding(image, imageSize, capacity);
+    });
+    ModelCutter model;
+    for (Piece& piece : SplitAtTag(data, size)) {
+        for (int i = 0; i < repeat; ++i) {
+            cutter.Push(piece.bytes.get(), piece.size);
+            model.Push(piece.bytes.get(), piece.size);
+            FUZZ_CHECK(images == model.images);
+            images.clear();
+            model.images.clear();
+            FUZZ_CHECK(static_cast<size_t>(cutter.fill()) == model.accumulation.size());
+            FUZZ_CHECK(cutter.fill() <= JpegStreamCutter::kAccumulationBytes);
+        }
+    }
+    return 0;
+}
