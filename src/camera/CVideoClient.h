@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 // Called on the receive thread once per delivered picture with the new bitmap and callbackUser.
 using FrameCallback = void (*)(BitmapPtr bitmap, void* user);
@@ -48,7 +49,12 @@ public:
     void SetupMjpegDecoder();
     int ParseH264(const uint8_t* data, int length);
     void DecodeFrame(const uint8_t* data, int size);
+    // data lies in a buffer of capacity bytes; when it has room, the padding is zeroed in place.
+    void DecodeFrame(uint8_t* data, int size, int capacity);
     int DeliverFrame(AVFrame* frame);
+    // Brings decodedFrame into workFrame as I420 (re-creating the working pictures if its size differs).
+    // False when the picture cannot be converted or a buffer cannot be had; then nothing is delivered.
+    bool ConvertDecodedToWork();
 
     // Recording; window thread.
     // Records into a file of finalPath's name in UnfinishedRecordingsFolder(), moved to finalPath (or a
@@ -97,6 +103,16 @@ public:
     // Written by the window thread, read once per picture by the receive thread.
     std::atomic<float> zoom{1.0f};
 
+    // Frame pipeline state (receive thread only).
+    // Holds a picture followed by zeroed padding when the caller's buffer has no room for it.
+    std::vector<uint8_t> paddedInput;
+    PacketPtr decodePacket;
+    // Target of the zoom, swapped with workFrame after each zoomed picture.
+    FramePtr zoomFrame;
+    std::vector<uint8_t> zoomScratch;
+    // Pictures left out of the recording because recordQueue was full (written by the receive thread).
+    std::atomic<uint64_t> recordDrops{0};
+
 private:
     // Receive threads; each ends by writing kNoThread to receiveThreadId as its last use of the client.
     void H264ReceiveThread();
@@ -104,6 +120,14 @@ private:
     void ReceiveJpegTcp();
     void ReceiveUdp();
     void DecodeH264Unit(const uint8_t* unit, int size);
+    // Frame pipeline helpers (src/video).
+    void SetupDecoder(AVCodecID id);
+    void CreateDecoder(AVCodecID id);
+    bool EnsureWorkFrames(int width, int height);
+    bool ConvertToWork(const AVFrame& picture);
+    void DecodePacket(uint8_t* data, int size);
+    bool ApplyZoom(float zoomFactor);
+    void QueueRecordCopy();
     // Joins a receive thread that has already said it is ending, then starts the next one.
     void LaunchReceiveThread(void (CVideoClient::*entry)());
     void JoinReceiveThread();
