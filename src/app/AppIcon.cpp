@@ -7,8 +7,7 @@
 namespace {
 
 // The design lives on a 64 x 64 grid; see resources/vindrel.svg.
-QPixmap DrawIcon(int size)
-{
+QPixmap DrawIcon(int size) {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
@@ -38,8 +37,7 @@ QPixmap DrawIcon(int size)
 
 } // namespace
 
-QIcon AppIcon()
-{
+QIcon AppIcon() {
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64, 128})
         icon.addPixmap(DrawIcon(size));

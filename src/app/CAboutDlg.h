@@ -7,11 +7,11 @@ class QPushButton;
 // The About box: icon, program name and version, one more line, OK.
 class CAboutDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit CAboutDlg(QWidget* parent = nullptr);
 
     QPushButton* okButton() const { return m_ok; }
 
-private:
+  private:
     QPushButton* m_ok = nullptr;
 };

@@ -18,24 +18,21 @@
 #define VINDREL_VERSION "0"
 #endif
 
-bool SocketsAvailable()
-{
+bool SocketsAvailable() {
     const UniqueFd probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     return probe.valid();
 }
 
 namespace {
 
-void ShowStartupMessage(const QString& text)
-{
+void ShowStartupMessage(const QString& text) {
     QMessageBox::warning(nullptr, QFileInfo(QCoreApplication::applicationFilePath()).fileName(), text);
 }
 
 } // namespace
 
 CVindrelApp::CVindrelApp(AppOptions options, QString instanceName, Hooks hooks)
-    : m_options(std::move(options)), m_instanceName(std::move(instanceName)), m_hooks(std::move(hooks))
-{
+    : m_options(std::move(options)), m_instanceName(std::move(instanceName)), m_hooks(std::move(hooks)) {
     if (!m_hooks.socketsAvailable)
         m_hooks.socketsAvailable = SocketsAvailable;
     if (!m_hooks.showMessage)
@@ -44,8 +41,7 @@ CVindrelApp::CVindrelApp(AppOptions options, QString instanceName, Hooks hooks)
 
 CVindrelApp::~CVindrelApp() = default;
 
-int CVindrelApp::InitInstance()
-{
+int CVindrelApp::InitInstance() {
     if (!m_instanceName.isEmpty() && ActivateRunningCopy(m_instanceName)) {
         DebugPrint("Vindrel already runs; brought it forward\n");
         return 0;
@@ -80,8 +76,7 @@ int CVindrelApp::InitInstance()
     return 0;
 }
 
-int RunVindrel(int argc, char** argv)
-{
+int RunVindrel(int argc, char** argv) {
     std::vector<std::string> raw(argv + (argc > 0 ? 1 : 0), argv + argc);
     // Help and version need no display, so they are answered before Qt starts.
     for (const std::string& arg : raw) {

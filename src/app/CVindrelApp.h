@@ -12,7 +12,7 @@ class DemoCamera;
 
 // The program: the single-instance guard, the socket check, and the main window run to its end.
 class CVindrelApp {
-public:
+  public:
     // What start-up asks of the system; tests replace them.
     struct Hooks {
         std::function<bool()> socketsAvailable;
@@ -30,7 +30,7 @@ public:
     // could not start.
     int InitInstance();
 
-private:
+  private:
     AppOptions m_options;
     QString m_instanceName;
     Hooks m_hooks;

@@ -32,8 +32,8 @@ constexpr float kZoomStep = 0.1f;
 // Cell height (ascent plus descent) of the zoom read-out's font, in pixels.
 constexpr int kZoomFontCellHeight = 25;
 
-QPushButton* MakeButton(QWidget* parent, int id, const QString& caption, const QRect& geometry, bool enabled)
-{
+QPushButton* MakeButton(QWidget* parent, int id, const QString& caption, const QRect& geometry,
+                        bool enabled) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QString::number(id));
     button->setGeometry(geometry);
@@ -45,30 +45,27 @@ QPushButton* MakeButton(QWidget* parent, int id, const QString& caption, const Q
 }
 
 // Arial, weight 600, scaled so that its cell (not its em) is the wanted height.
-QFont ZoomLabelFont()
-{
+QFont ZoomLabelFont() {
     QFont font(QStringLiteral("Arial"));
     font.setWeight(QFont::DemiBold);
     font.setPixelSize(kZoomFontCellHeight);
     const int cell = QFontMetrics(font).height();
     if (cell > 0 && cell != kZoomFontCellHeight)
-        font.setPixelSize(std::max(1, static_cast<int>(std::lround(kZoomFontCellHeight * double(kZoomFontCellHeight) /
-                                                                          cell))));
+        font.setPixelSize(std::max(
+            1, static_cast<int>(std::lround(kZoomFontCellHeight * double(kZoomFontCellHeight) / cell))));
     return font;
 }
 
 } // namespace
 
-void DisplayFrame(BitmapPtr bitmap, void* user)
-{
+void DisplayFrame(BitmapPtr bitmap, void* user) {
     if (user)
         static_cast<CVindrelDlg*>(user)->ReceiveFrame(std::move(bitmap));
 }
 
 CVindrelDlg::CVindrelDlg(Options options, QWidget* parent)
     : QDialog(parent), m_linkConfig(std::move(options.link)), m_instanceName(std::move(options.instanceName)),
-      m_hIcon(AppIcon())
-{
+      m_hIcon(AppIcon()) {
     setObjectName(QStringLiteral("102"));
     setWindowTitle(QStringLiteral("Vindrel 2.1"));
     // Caption, system menu and close box; a resizable frame without minimise or maximise boxes.
@@ -80,8 +77,7 @@ CVindrelDlg::CVindrelDlg(Options options, QWidget* parent)
     OnInitDialog();
 }
 
-CVindrelDlg::~CVindrelDlg()
-{
+CVindrelDlg::~CVindrelDlg() {
     // The receive thread calls into this object; it must be gone before any member is.
     if (m_client) {
         m_client->Stop();
@@ -89,18 +85,19 @@ CVindrelDlg::~CVindrelDlg()
     }
 }
 
-void CVindrelDlg::BuildControls()
-{
+void CVindrelDlg::BuildControls() {
     const DialogUnits du(font());
     resize(du.X(550), du.Y(337));
 
     // Template order, which is also the tab order.
     m_btnStart = MakeButton(this, ControlId::Start, QStringLiteral("Start"), du.Rect(486, 46, 50, 14), true);
     m_btnStop = MakeButton(this, ControlId::Stop, QStringLiteral("Stop"), du.Rect(485, 75, 50, 14), false);
-    m_btnTakePhoto =
-        MakeButton(this, ControlId::TakePhoto, QStringLiteral("Take Photo"), du.Rect(485, 102, 50, 14), false);
-    m_btnRecord = MakeButton(this, ControlId::Record, QStringLiteral("Record"), du.Rect(484, 132, 50, 14), false);
-    m_btnPlayBack = MakeButton(this, ControlId::PlayBack, QStringLiteral("PlayBack"), du.Rect(484, 164, 50, 14), true);
+    m_btnTakePhoto = MakeButton(this, ControlId::TakePhoto, QStringLiteral("Take Photo"),
+                                du.Rect(485, 102, 50, 14), false);
+    m_btnRecord =
+        MakeButton(this, ControlId::Record, QStringLiteral("Record"), du.Rect(484, 132, 50, 14), false);
+    m_btnPlayBack =
+        MakeButton(this, ControlId::PlayBack, QStringLiteral("PlayBack"), du.Rect(484, 164, 50, 14), true);
 
     m_videoView = new MyCStatic(this);
     m_videoView->setObjectName(QString::number(ControlId::VideoArea));
@@ -112,6 +109,7 @@ void CVindrelDlg::BuildControls()
     m_zoomLabel->setAlignment(Qt::AlignCenter);
     m_zoomLabel->setTextFormat(Qt::PlainText);
 
+    connect(m_videoView, &MyCStatic::wheelTurned, this, &CVindrelDlg::OnWheelTurned);
     connect(m_btnStart, &QPushButton::clicked, this, &CVindrelDlg::OnBnClickedStart);
     connect(m_btnStop, &QPushButton::clicked, this, &CVindrelDlg::OnBnClickedStop);
     connect(m_btnTakePhoto, &QPushButton::clicked, this, &CVindrelDlg::OnBnClickedTakePhoto);
@@ -133,8 +131,7 @@ void CVindrelDlg::BuildControls()
     connect(&m_zoomTimer, &QTimer::timeout, this, [this] { OnTimer(kZoomTimer); });
 }
 
-void CVindrelDlg::OnInitDialog()
-{
+void CVindrelDlg::OnInitDialog() {
     if (!m_instanceName.isEmpty())
         m_marker = std::make_unique<InstanceMarker>(m_instanceName, [this] { ActivateFromSecondCopy(); });
 
@@ -153,8 +150,7 @@ void CVindrelDlg::OnInitDialog()
     m_zoomLabel->setPalette(palette);
 }
 
-bool CVindrelDlg::eventFilter(QObject* watched, QEvent* event)
-{
+bool CVindrelDlg::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseMove) {
         auto* widget = static_cast<QWidget*>(watched);
         const auto* move = static_cast<QMouseEvent*>(event);
@@ -163,14 +159,12 @@ bool CVindrelDlg::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-void CVindrelDlg::mouseMoveEvent(QMouseEvent* event)
-{
+void CVindrelDlg::mouseMoveEvent(QMouseEvent* event) {
     OnMouseMove(event->position().toPoint());
     QDialog::mouseMoveEvent(event);
 }
 
-void CVindrelDlg::OnMouseMove(const QPoint& point)
-{
+void CVindrelDlg::OnMouseMove(const QPoint& point) {
     if (childAt(point) == m_videoView) {
         m_mouseOverVideo = true;
         m_videoView->setFocus(Qt::MouseFocusReason);
@@ -179,17 +173,18 @@ void CVindrelDlg::OnMouseMove(const QPoint& point)
     }
 }
 
-void CVindrelDlg::wheelEvent(QWheelEvent* event)
-{
-    // Horizontal scrolling and the empty begin/end events of touchpads are not wheel steps.
-    const int zDelta = event->angleDelta().y();
-    if (zDelta != 0)
-        OnMouseWheel(zDelta);
+void CVindrelDlg::wheelEvent(QWheelEvent* event) {
+    OnWheelTurned(event->angleDelta().y());
     QDialog::wheelEvent(event);
 }
 
-void CVindrelDlg::OnMouseWheel(int zDelta)
-{
+void CVindrelDlg::OnWheelTurned(int zDelta) {
+    // Horizontal scrolling and the empty begin/end events of touchpads are not wheel steps.
+    if (zDelta != 0)
+        OnMouseWheel(zDelta);
+}
+
+void CVindrelDlg::OnMouseWheel(int zDelta) {
     if (!m_client || !m_mouseOverVideo || m_client->running == 0)
         return;
     if (zDelta > 0) {
@@ -205,15 +200,13 @@ void CVindrelDlg::OnMouseWheel(int zDelta)
     ShowZoom();
 }
 
-void CVindrelDlg::ShowZoom()
-{
+void CVindrelDlg::ShowZoom() {
     m_zoomLabel->setText(QString::asprintf("x %.1f", static_cast<double>(m_zoom)));
     m_zoomTimer.stop();
     m_zoomTimer.start(kZoomReadoutMs);
 }
 
-void CVindrelDlg::keyPressEvent(QKeyEvent* event)
-{
+void CVindrelDlg::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -230,24 +223,21 @@ void CVindrelDlg::keyPressEvent(QKeyEvent* event)
     }
 }
 
-void CVindrelDlg::contextMenuEvent(QContextMenuEvent* event)
-{
+void CVindrelDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     QAction* about = menu.addAction(QStringLiteral("关于 Vindrel(&A)..."));
     connect(about, &QAction::triggered, this, [this] { OnSysCommand(kIdmAboutBox); });
     menu.exec(event->globalPos());
 }
 
-void CVindrelDlg::OnSysCommand(unsigned nID)
-{
+void CVindrelDlg::OnSysCommand(unsigned nID) {
     if ((nID & 0xFFF0) == kIdmAboutBox) {
         CAboutDlg about(this);
         about.exec();
     }
 }
 
-void CVindrelDlg::OnBnClickedStart()
-{
+void CVindrelDlg::OnBnClickedStart() {
     if (!m_client || m_client->running != 0)
         return;
     m_zoom = 1.0f;
@@ -262,8 +252,7 @@ void CVindrelDlg::OnBnClickedStart()
     m_btnRecord->setEnabled(true);
 }
 
-void CVindrelDlg::OnBnClickedStop()
-{
+void CVindrelDlg::OnBnClickedStop() {
     if (!m_client)
         return;
     m_zoom = 1.0f;
@@ -282,13 +271,11 @@ void CVindrelDlg::OnBnClickedStop()
     m_btnRecord->setEnabled(false);
 }
 
-void CVindrelDlg::reject()
-{
+void CVindrelDlg::reject() {
     OnCancel();
 }
 
-void CVindrelDlg::OnCancel()
-{
+void CVindrelDlg::OnCancel() {
     if (m_client) {
         m_client->Stop();
         m_client.reset();
@@ -299,8 +286,7 @@ void CVindrelDlg::OnCancel()
     QDialog::reject();
 }
 
-void CVindrelDlg::OnTimer(int nIDEvent)
-{
+void CVindrelDlg::OnTimer(int nIDEvent) {
     switch (nIDEvent) {
     case kBlinkTimer:
         m_blinkOn = !m_blinkOn;
@@ -315,8 +301,7 @@ void CVindrelDlg::OnTimer(int nIDEvent)
     }
 }
 
-bool CVindrelDlg::timerActive(int nIDEvent) const
-{
+bool CVindrelDlg::timerActive(int nIDEvent) const {
     if (nIDEvent == kBlinkTimer)
         return m_blinkTimer.isActive();
     if (nIDEvent == kZoomTimer)
@@ -324,8 +309,7 @@ bool CVindrelDlg::timerActive(int nIDEvent) const
     return false;
 }
 
-void CVindrelDlg::SetRecordButtonText(const QString& text, const QColor& colour)
-{
+void CVindrelDlg::SetRecordButtonText(const QString& text, const QColor& colour) {
     QPalette palette = m_btnRecord->palette();
     palette.setColor(QPalette::ButtonText, colour);
     m_btnRecord->setPalette(palette);
@@ -333,8 +317,7 @@ void CVindrelDlg::SetRecordButtonText(const QString& text, const QColor& colour)
     m_btnRecord->update();
 }
 
-void CVindrelDlg::OnBnClickedRecord()
-{
+void CVindrelDlg::OnBnClickedRecord() {
     if (!m_client)
         return;
     if (m_client->recording) {
@@ -349,8 +332,7 @@ void CVindrelDlg::OnBnClickedRecord()
     m_blinkTimer.start(kBlinkPeriodMs);
 }
 
-void CVindrelDlg::OnBnClickedTakePhoto()
-{
+void CVindrelDlg::OnBnClickedTakePhoto() {
     if (!m_client)
         return;
     // A copy of the pointer is enough: the bitmap is immutable, so the receive thread can move on to the
@@ -363,13 +345,11 @@ void CVindrelDlg::OnBnClickedTakePhoto()
         m_lastPhotoPath = path;
 }
 
-void CVindrelDlg::OnBnClickedPlayBack()
-{
+void CVindrelDlg::OnBnClickedPlayBack() {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(m_mediaPath)));
 }
 
-void CVindrelDlg::ActivateFromSecondCopy()
-{
+void CVindrelDlg::ActivateFromSecondCopy() {
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
     if (!isVisible())
@@ -389,8 +369,7 @@ void CVindrelDlg::ActivateFromSecondCopy()
     DebugPrint("ActivateInstance\n");
 }
 
-void CVindrelDlg::ReceiveFrame(BitmapPtr bitmap)
-{
+void CVindrelDlg::ReceiveFrame(BitmapPtr bitmap) {
     if (!bitmap)
         return;
     BitmapPtr previous;
@@ -403,8 +382,7 @@ void CVindrelDlg::ReceiveFrame(BitmapPtr bitmap)
         QMetaObject::invokeMethod(this, &CVindrelDlg::ShowNewestPicture, Qt::QueuedConnection);
 }
 
-void CVindrelDlg::ShowNewestPicture()
-{
+void CVindrelDlg::ShowNewestPicture() {
     m_repaintPending = false;
     m_videoView->SetPicture(SnapshotImage());
     if (m_awaitingFirstPicture) {
@@ -413,8 +391,7 @@ void CVindrelDlg::ShowNewestPicture()
     }
 }
 
-BitmapPtr CVindrelDlg::SnapshotImage() const
-{
+BitmapPtr CVindrelDlg::SnapshotImage() const {
     std::lock_guard lock(m_snapshotMutex);
     return snapshotImage;
 }

@@ -44,7 +44,7 @@ void DisplayFrame(BitmapPtr bitmap, void* user);
 // The main window. Everything here runs on the GUI thread except DisplayFrame.
 class CVindrelDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     struct Options {
         LinkConfig link;
         // Name of the single-instance marker; empty for none (tests).
@@ -86,7 +86,7 @@ public:
     // The path of the last photo written, empty when none was.
     const std::string& lastPhotoPath() const { return m_lastPhotoPath; }
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void reject() override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -94,12 +94,13 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
-private:
+  private:
     void BuildControls();
     void OnInitDialog();
     void ShowZoom();
     void SetRecordButtonText(const QString& text, const QColor& colour);
     void ShowNewestPicture();
+    void OnWheelTurned(int zDelta);
 
     LinkConfig m_linkConfig;
     QString m_instanceName;
@@ -120,7 +121,7 @@ private:
     QLabel* m_zoomLabel = nullptr;
     QFont m_labelFont;
     QTimer m_blinkTimer; // timer 1
-    QTimer m_zoomTimer; // timer 2
+    QTimer m_zoomTimer;  // timer 2
     std::unique_ptr<InstanceMarker> m_marker;
     std::string m_lastPhotoPath;
     // Time from Start to the first picture shown, for the diagnostic line.

@@ -7,8 +7,7 @@
 namespace {
 
 // An adapter address in each streamable family's subnet.
-const char* FamilyAdapterAddress(int family)
-{
+const char* FamilyAdapterAddress(int family) {
     switch (family) {
     case 5:
         return "192.168.34.100";
@@ -23,16 +22,14 @@ const char* FamilyAdapterAddress(int family)
     }
 }
 
-bool IsIpv4Address(const std::string& text)
-{
+bool IsIpv4Address(const std::string& text) {
     in_addr address{};
     return ::inet_pton(AF_INET, text.c_str(), &address) == 1;
 }
 
 } // namespace
 
-AppOptions ParseCommandLine(const std::vector<std::string>& args)
-{
+AppOptions ParseCommandLine(const std::vector<std::string>& args) {
     AppOptions options;
     bool familyGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -58,7 +55,8 @@ AppOptions ParseCommandLine(const std::vector<std::string>& args)
             } else {
                 int family = -1;
                 const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), family);
-                if (ec != std::errc() || end != value.data() + value.size() || !FamilyAdapterAddress(family)) {
+                if (ec != std::errc() || end != value.data() + value.size() ||
+                    !FamilyAdapterAddress(family)) {
                     options.error = "--family must be 5, 6, 8 or 9, not '" + value + "'";
                     return options;
                 }
@@ -79,8 +77,7 @@ AppOptions ParseCommandLine(const std::vector<std::string>& args)
     return options;
 }
 
-std::string UsageText()
-{
+std::string UsageText() {
     return "Usage: vindrel [--demo | --camera HOST --family N]\n"
            "\n"
            "Shows, photographs and records the live video of a Wi-Fi camera. Without options it finds\n"
@@ -96,8 +93,7 @@ std::string UsageText()
            "Photos and recordings go to the folder \"media\" under the current directory.\n";
 }
 
-LinkConfig FixedCameraConfig(const std::string& host, int family)
-{
+LinkConfig FixedCameraConfig(const std::string& host, int family) {
     LinkConfig config;
     const char* adapter = FamilyAdapterAddress(family);
     const std::string adapterAddress = adapter ? adapter : "";

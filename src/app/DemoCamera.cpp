@@ -13,8 +13,7 @@ constexpr uint16_t kCameraUdpPort = 10900;
 constexpr char kDemoAdapterAddress[] = "192.168.29.100";
 
 // Binds a UDP socket on every local address at port (0: any) and returns the port it got, 0 on failure.
-uint16_t TryUdpPort(uint16_t port)
-{
+uint16_t TryUdpPort(uint16_t port) {
     const UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd.valid())
         return 0;
@@ -32,8 +31,7 @@ uint16_t TryUdpPort(uint16_t port)
 
 } // namespace
 
-uint16_t PickDemoUdpPort()
-{
+uint16_t PickDemoUdpPort() {
     if (const uint16_t port = TryUdpPort(kCameraUdpPort))
         return port;
     return TryUdpPort(0);
@@ -42,8 +40,7 @@ uint16_t PickDemoUdpPort()
 DemoCamera::DemoCamera() = default;
 DemoCamera::~DemoCamera() = default;
 
-bool DemoCamera::Start()
-{
+bool DemoCamera::Start() {
     m_udpPort = PickDemoUdpPort();
     if (m_udpPort == 0)
         return false;
@@ -61,9 +58,9 @@ bool DemoCamera::Start()
     return true;
 }
 
-LinkConfig DemoCamera::Link() const
-{
+LinkConfig DemoCamera::Link() const {
     if (!m_simulator)
         return LinkConfig{};
-    return LinkConfig::Loopback(kDemoAdapterAddress, m_simulator->commandPort(), m_simulator->tcpPort(), m_udpPort);
+    return LinkConfig::Loopback(kDemoAdapterAddress, m_simulator->commandPort(), m_simulator->tcpPort(),
+                                m_udpPort);
 }

@@ -12,7 +12,7 @@ class CameraSimulator;
 // The camera of --demo: the simulator on loopback as a family-8 camera, 640x480 at 25 pictures per
 // second, reached through the real discovery table by a fake wireless adapter in its subnet.
 class DemoCamera {
-public:
+  public:
     DemoCamera();
     ~DemoCamera();
     DemoCamera(const DemoCamera&) = delete;
@@ -22,7 +22,7 @@ public:
     // Valid after a successful Start.
     LinkConfig Link() const;
 
-private:
+  private:
     std::unique_ptr<camsim::CameraSimulator> m_simulator;
     uint16_t m_udpPort = 0;
 };

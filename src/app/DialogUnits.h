@@ -6,7 +6,7 @@
 // Converts dialog-template units to pixels the way Windows does: a horizontal unit is a quarter of the
 // font's average character width, a vertical unit an eighth of its height.
 class DialogUnits {
-public:
+  public:
     explicit DialogUnits(const QFont& font);
     DialogUnits(int baseX, int baseY) : m_baseX(baseX), m_baseY(baseY) {}
 
@@ -16,7 +16,7 @@ public:
     int Y(int units) const;
     QRect Rect(int x, int y, int width, int height) const { return QRect(X(x), Y(y), X(width), Y(height)); }
 
-private:
+  private:
     int m_baseX;
     int m_baseY;
 };

@@ -9,8 +9,7 @@ struct FitRect {
     int height = 0;
 };
 
-inline FitRect FitPicture(int pw, int ph, int areaWidth, int areaHeight)
-{
+inline FitRect FitPicture(int pw, int ph, int areaWidth, int areaHeight) {
     FitRect rect;
     if (pw <= 0 || ph <= 0 || areaWidth <= 0 || areaHeight <= 0)
         return rect;

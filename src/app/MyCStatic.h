@@ -10,7 +10,7 @@
 // handed over on the GUI thread; the view never paints from another thread.
 class MyCStatic : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit MyCStatic(QWidget* parent = nullptr);
 
     // GUI thread only.
@@ -19,12 +19,15 @@ public:
     // Pictures painted so far (each one counted once, however often it is repainted).
     uint64_t picturesPainted() const { return m_picturesPainted; }
 
-protected:
+  signals:
+    // The wheel turned over the view (vertical angle delta); the main window decides whether it zooms.
+    void wheelTurned(int zDelta);
+
+  protected:
     void paintEvent(QPaintEvent* event) override;
-    // The wheel belongs to the main window, which decides whether it zooms.
     void wheelEvent(QWheelEvent* event) override;
 
-private:
+  private:
     BitmapPtr m_picture;
     uint64_t m_pictureSerial = 0;
     uint64_t m_paintedSerial = 0;

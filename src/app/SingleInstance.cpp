@@ -14,13 +14,11 @@ constexpr qint64 kMaxMessage = 16;
 
 } // namespace
 
-QString InstanceMarkerName()
-{
+QString InstanceMarkerName() {
     return QStringLiteral("vindrel-%1-%2").arg(QString::fromLatin1(kMarkerGuid)).arg(::getuid());
 }
 
-bool ActivateRunningCopy(const QString& name, int timeoutMs)
-{
+bool ActivateRunningCopy(const QString& name, int timeoutMs) {
     QLocalSocket socket;
     socket.connectToServer(name);
     if (!socket.waitForConnected(timeoutMs))
@@ -33,8 +31,7 @@ bool ActivateRunningCopy(const QString& name, int timeoutMs)
 }
 
 InstanceMarker::InstanceMarker(const QString& name, std::function<void()> onActivate, QObject* parent)
-    : QObject(parent), m_server(new QLocalServer(this)), m_onActivate(std::move(onActivate))
-{
+    : QObject(parent), m_server(new QLocalServer(this)), m_onActivate(std::move(onActivate)) {
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server->listen(name)) {
         // A copy that crashed leaves its socket file behind; nobody answered on it, so take it over.
@@ -45,18 +42,15 @@ InstanceMarker::InstanceMarker(const QString& name, std::function<void()> onActi
     connect(m_server, &QLocalServer::newConnection, this, &InstanceMarker::OnNewConnection);
 }
 
-InstanceMarker::~InstanceMarker()
-{
+InstanceMarker::~InstanceMarker() {
     m_server->close();
 }
 
-bool InstanceMarker::listening() const
-{
+bool InstanceMarker::listening() const {
     return m_server->isListening();
 }
 
-void InstanceMarker::OnNewConnection()
-{
+void InstanceMarker::OnNewConnection() {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {

@@ -21,14 +21,14 @@ bool ActivateRunningCopy(const QString& name, int timeoutMs = 1000);
 // Owned by the main window from its initialisation until it closes.
 class InstanceMarker : public QObject {
     Q_OBJECT
-public:
+  public:
     // onActivate runs on the GUI thread each time a second copy asks.
     InstanceMarker(const QString& name, std::function<void()> onActivate, QObject* parent = nullptr);
     ~InstanceMarker() override;
 
     bool listening() const;
 
-private:
+  private:
     void OnNewConnection();
 
     QLocalServer* m_server = nullptr;

@@ -1,6 +1,5 @@
 #include "app/CVindrelApp.h"
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     return RunVindrel(argc, argv);
 }

@@ -22,8 +22,7 @@ struct TjBufferDeleter {
 };
 using TjBuffer = std::unique_ptr<unsigned char, TjBufferDeleter>;
 
-bool WriteAll(int fd, const uint8_t* data, size_t size)
-{
+bool WriteAll(int fd, const uint8_t* data, size_t size) {
     while (size > 0) {
         const ssize_t written = ::write(fd, data, size);
         if (written < 0) {
@@ -39,8 +38,7 @@ bool WriteAll(int fd, const uint8_t* data, size_t size)
 
 } // namespace
 
-std::vector<uint8_t> EncodeSnapshot(const Bitmap& bitmap, int quality)
-{
+std::vector<uint8_t> EncodeSnapshot(const Bitmap& bitmap, int quality) {
     std::vector<uint8_t> jpeg;
     const size_t expected = static_cast<size_t>(bitmap.stride()) * static_cast<size_t>(bitmap.height);
     if (bitmap.width <= 0 || bitmap.height <= 0 || bitmap.pixels.size() < expected)
@@ -50,8 +48,8 @@ std::vector<uint8_t> EncodeSnapshot(const Bitmap& bitmap, int quality)
         return jpeg;
     unsigned char* out = nullptr;
     unsigned long outSize = 0;
-    const int result = tjCompress2(handle.get(), bitmap.pixels.data(), bitmap.width, bitmap.stride(), bitmap.height,
-                                   TJPF_BGRX, &out, &outSize, TJSAMP_420, quality, 0);
+    const int result = tjCompress2(handle.get(), bitmap.pixels.data(), bitmap.width, bitmap.stride(),
+                                   bitmap.height, TJPF_BGRX, &out, &outSize, TJSAMP_420, quality, 0);
     TjBuffer owned(out);
     if (result != 0 || !owned || outSize == 0)
         return jpeg;
@@ -59,8 +57,7 @@ std::vector<uint8_t> EncodeSnapshot(const Bitmap& bitmap, int quality)
     return jpeg;
 }
 
-std::string SavePhoto(const Bitmap& bitmap, const std::string& mediaPath)
-{
+std::string SavePhoto(const Bitmap& bitmap, const std::string& mediaPath) {
     const std::vector<uint8_t> jpeg = EncodeSnapshot(bitmap);
     if (jpeg.empty())
         return {};

@@ -14,13 +14,12 @@
 class InstanceTest : public QObject {
     Q_OBJECT
 
-private:
+  private:
     QTemporaryDir m_dir;
 
     // Each copy gets the offscreen platform and our temporary folder, which also holds the marker, so the
     // test never meets a Vindrel that a user runs.
-    std::unique_ptr<QProcess> Launch()
-    {
+    std::unique_ptr<QProcess> Launch() {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -34,8 +33,7 @@ private:
     QString MarkerPath() const { return m_dir.path() + "/" + InstanceMarkerName(); }
 
     // True once a copy answers on the marker. Connecting without sending the value activates nothing.
-    static bool Answers()
-    {
+    static bool Answers() {
         QLocalSocket probe;
         probe.connectToServer(InstanceMarkerName());
         const bool connected = probe.waitForConnected(200);
@@ -43,15 +41,13 @@ private:
         return connected;
     }
 
-    static bool StderrContains(QProcess& process, QByteArray& seen, const char* text)
-    {
+    static bool StderrContains(QProcess& process, QByteArray& seen, const char* text) {
         seen += process.readAllStandardError();
         return seen.contains(text);
     }
 
     // Starts a second copy against a running first and checks both sides of the activation.
-    void ExpectActivation(QProcess& first, QByteArray& firstErr)
-    {
+    void ExpectActivation(QProcess& first, QByteArray& firstErr) {
         auto second = Launch();
         QVERIFY(second->waitForFinished(20000));
         QCOMPARE(second->exitStatus(), QProcess::NormalExit);
@@ -61,16 +57,14 @@ private:
         QCOMPARE(first.state(), QProcess::Running);
     }
 
-private slots:
-    void initTestCase()
-    {
+  private slots:
+    void initTestCase() {
         QVERIFY(m_dir.isValid());
         // The probe in this process must look in the same folder as the copies it starts.
         qputenv("TMPDIR", m_dir.path().toLocal8Bit());
     }
 
-    void secondCopyActivatesTheFirst()
-    {
+    void secondCopyActivatesTheFirst() {
         auto first = Launch();
         QVERIFY(first->waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(Answers(), 20000);

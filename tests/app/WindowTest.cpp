@@ -23,29 +23,27 @@ using namespace apptest;
 
 class UrlCatcher : public QObject {
     Q_OBJECT
-public:
+  public:
     QList<QUrl> urls;
-public slots:
+  public slots:
     void open(const QUrl& url) { urls.append(url); }
 };
 
 class WindowTest : public QObject {
     Q_OBJECT
 
-private:
+  private:
     QTemporaryDir m_dir;
     std::unique_ptr<CVindrelDlg> m_dialog;
 
-    CVindrelDlg& NewDialog()
-    {
+    CVindrelDlg& NewDialog() {
         m_dialog = std::make_unique<CVindrelDlg>(CVindrelDlg::Options{NoCameraConfig(), {}});
         return *m_dialog;
     }
     QLabel* ZoomLabel() const { return m_dialog->findChild<QLabel*>(QString::number(ControlId::ZoomLabel)); }
 
-private slots:
-    void initTestCase()
-    {
+  private slots:
+    void initTestCase() {
         QVERIFY(m_dir.isValid());
         QVERIFY(QDir::setCurrent(m_dir.path()));
     }
@@ -53,8 +51,7 @@ private slots:
     void cleanup() { m_dialog.reset(); }
 
     // Wrong ids, captions or a layout that ignores the font would show here.
-    void layoutFollowsTheTemplate()
-    {
+    void layoutFollowsTheTemplate() {
         CVindrelDlg& dialog = NewDialog();
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Vindrel 2.1"));
         const DialogUnits du(dialog.font());
@@ -88,8 +85,7 @@ private slots:
         QVERIFY(QDir(QString::fromStdString(dialog.mediaPath())).exists());
     }
 
-    void dialogUnitsRoundLikeWindows()
-    {
+    void dialogUnitsRoundLikeWindows() {
         const DialogUnits du(6, 13);
         QCOMPARE(du.X(4), 6);
         QCOMPARE(du.X(550), 825);
@@ -100,8 +96,7 @@ private slots:
     }
 
     // Start without a camera still flips the buttons; Stop then brings them back without calling the client.
-    void buttonStatesWithoutCamera()
-    {
+    void buttonStatesWithoutCamera() {
         CVindrelDlg& dialog = NewDialog();
         dialog.show();
         QTest::mouseClick(Button(dialog, ControlId::Start), Qt::LeftButton);
@@ -126,8 +121,7 @@ private slots:
         QCOMPARE(ButtonStates(dialog), kAfterCreation);
     }
 
-    void enterDoesNothing()
-    {
+    void enterDoesNothing() {
         CVindrelDlg& dialog = NewDialog();
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -142,8 +136,7 @@ private slots:
     }
 
     // Esc goes through OnCancel: the client is stopped and gone, Record is reset, the window has closed.
-    void escapeClosesThroughOnCancel()
-    {
+    void escapeClosesThroughOnCancel() {
         CVindrelDlg& dialog = NewDialog();
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -161,16 +154,14 @@ private slots:
         dialog.OnBnClickedTakePhoto();
     }
 
-    void closeBoxClosesThroughOnCancel()
-    {
+    void closeBoxClosesThroughOnCancel() {
         CVindrelDlg& dialog = NewDialog();
         dialog.show();
         QVERIFY(dialog.close());
         QVERIFY(dialog.client() == nullptr);
     }
 
-    void blinkTimerAlternatesRedAndBlack()
-    {
+    void blinkTimerAlternatesRedAndBlack() {
         CVindrelDlg& dialog = NewDialog();
         QPushButton* record = Button(dialog, ControlId::Record);
         QVERIFY(!dialog.blinkOn());
@@ -182,8 +173,7 @@ private slots:
     }
 
     // While stopped the wheel changes nothing even over the video area; the mouse rule follows moves.
-    void wheelWhileStoppedChangesNothing()
-    {
+    void wheelWhileStoppedChangesNothing() {
         CVindrelDlg& dialog = NewDialog();
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -200,8 +190,7 @@ private slots:
         QTRY_VERIFY(!dialog.mouseOverVideo());
     }
 
-    void fitAndCentre_data()
-    {
+    void fitAndCentre_data() {
         QTest::addColumn<int>("pw");
         QTest::addColumn<int>("ph");
         QTest::addColumn<int>("areaWidth");
@@ -220,8 +209,7 @@ private slots:
         QTest::newRow("empty area") << 640 << 480 << 0 << 494 << QRect(0, 0, 0, 0);
     }
 
-    void fitAndCentre()
-    {
+    void fitAndCentre() {
         QFETCH(int, pw);
         QFETCH(int, ph);
         QFETCH(int, areaWidth);
@@ -232,8 +220,7 @@ private slots:
     }
 
     // The view draws the picture into exactly the fitted rectangle and leaves the bands around it alone.
-    void viewPaintsIntoTheFittedRectangle()
-    {
+    void viewPaintsIntoTheFittedRectangle() {
         MyCStatic view;
         view.resize(662, 494);
         auto bitmap = std::make_shared<Bitmap>();
@@ -256,8 +243,7 @@ private slots:
         QCOMPARE(QColor(canvas.pixel(0, 0)), QColor(Qt::black)); // the frame
     }
 
-    void aboutBoxFromSystemCommandAndF1()
-    {
+    void aboutBoxFromSystemCommandAndF1() {
         CVindrelDlg& dialog = NewDialog();
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -278,8 +264,7 @@ private slots:
         QCOMPARE(about.okButton()->text(), QStringLiteral("确定"));
     }
 
-    void playBackOpensTheMediaFolder()
-    {
+    void playBackOpensTheMediaFolder() {
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
         CVindrelDlg& dialog = NewDialog();
@@ -289,8 +274,7 @@ private slots:
         QCOMPARE(catcher.urls.front().toLocalFile(), QString::fromStdString(dialog.mediaPath()));
     }
 
-    void takePhotoBeforeTheFirstPictureWritesNothing()
-    {
+    void takePhotoBeforeTheFirstPictureWritesNothing() {
         CVindrelDlg& dialog = NewDialog();
         const QStringList before = MediaFiles(dialog);
         dialog.OnBnClickedStart();
@@ -301,8 +285,7 @@ private slots:
 
     // Pictures come from another thread as they do from the receive thread; the photo is the last one,
     // at its own size, and photos within one second all survive.
-    void photosAreTheLastPictureAndNeverReplaced()
-    {
+    void photosAreTheLastPictureAndNeverReplaced() {
         CVindrelDlg& dialog = NewDialog();
         const qsizetype before = MediaFiles(dialog).size();
         std::vector<BitmapPtr> pictures;
@@ -339,8 +322,7 @@ private slots:
     }
 
     // Many pictures while the GUI thread is busy: one repaint request, and it shows the newest picture.
-    void slowScreenDropsPictures()
-    {
+    void slowScreenDropsPictures() {
         CVindrelDlg& dialog = NewDialog();
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -361,8 +343,7 @@ private slots:
         QCOMPARE(dialog.videoView()->picturesPainted(), paintedBefore + 1);
     }
 
-    void commandLine_data()
-    {
+    void commandLine_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("demo");
         QTest::addColumn<QString>("host");
@@ -370,26 +351,26 @@ private slots:
         QTest::addColumn<bool>("valid");
         QTest::newRow("none") << QStringList{} << false << "" << -1 << true;
         QTest::newRow("demo") << QStringList{"--demo"} << true << "" << -1 << true;
-        QTest::newRow("camera") << QStringList{"--camera", "127.0.0.1", "--family", "9"} << false << "127.0.0.1" << 9
-                                << true;
-        QTest::newRow("family first") << QStringList{"--family", "5", "--camera", "10.0.0.2"} << false << "10.0.0.2"
-                                      << 5 << true;
-        QTest::newRow("camera alone") << QStringList{"--camera", "127.0.0.1"} << false << "127.0.0.1" << -1 << false;
+        QTest::newRow("camera") << QStringList{"--camera", "127.0.0.1", "--family", "9"} << false
+                                << "127.0.0.1" << 9 << true;
+        QTest::newRow("family first")
+            << QStringList{"--family", "5", "--camera", "10.0.0.2"} << false << "10.0.0.2" << 5 << true;
+        QTest::newRow("camera alone")
+            << QStringList{"--camera", "127.0.0.1"} << false << "127.0.0.1" << -1 << false;
         QTest::newRow("family alone") << QStringList{"--family", "8"} << false << "" << 8 << false;
-        QTest::newRow("family 7") << QStringList{"--camera", "127.0.0.1", "--family", "7"} << false << "127.0.0.1"
-                                  << -1 << false;
+        QTest::newRow("family 7") << QStringList{"--camera", "127.0.0.1", "--family", "7"} << false
+                                  << "127.0.0.1" << -1 << false;
         QTest::newRow("family text") << QStringList{"--camera", "127.0.0.1", "--family", "8x"} << false
                                      << "127.0.0.1" << -1 << false;
-        QTest::newRow("host name") << QStringList{"--camera", "camera.local", "--family", "8"} << false << "" << -1
-                                   << false;
+        QTest::newRow("host name") << QStringList{"--camera", "camera.local", "--family", "8"} << false << ""
+                                   << -1 << false;
         QTest::newRow("missing value") << QStringList{"--camera"} << false << "" << -1 << false;
-        QTest::newRow("demo and camera") << QStringList{"--demo", "--camera", "127.0.0.1", "--family", "8"} << true
-                                         << "127.0.0.1" << 8 << false;
+        QTest::newRow("demo and camera") << QStringList{"--demo", "--camera", "127.0.0.1", "--family", "8"}
+                                         << true << "127.0.0.1" << 8 << false;
         QTest::newRow("unknown") << QStringList{"--fast"} << false << "" << -1 << false;
     }
 
-    void commandLine()
-    {
+    void commandLine() {
         QFETCH(QStringList, args);
         QFETCH(bool, demo);
         QFETCH(QString, host);
@@ -406,19 +387,18 @@ private slots:
     }
 
     // The fixed-camera link must land in the right row of the real discovery table, and dial the host.
-    void fixedCameraConfigFindsTheFamily()
-    {
+    void fixedCameraConfigFindsTheFamily() {
         for (int family : {5, 6, 8, 9}) {
             CVideoClient client(FixedCameraConfig("127.0.0.1", family));
             client.FindCamera();
             QCOMPARE(client.family, family);
-            QCOMPARE(client.config().Dial(client.cameraAddress.empty() ? "192.168.29.1" : client.cameraAddress),
-                     std::string("127.0.0.1"));
+            QCOMPARE(
+                client.config().Dial(client.cameraAddress.empty() ? "192.168.29.1" : client.cameraAddress),
+                std::string("127.0.0.1"));
         }
     }
 
-    void socketFailureShowsOneMessageAndNoWindow()
-    {
+    void socketFailureShowsOneMessageAndNoWindow() {
         QStringList messages;
         bool windowShown = false;
         CVindrelApp::Hooks hooks;
@@ -432,8 +412,7 @@ private slots:
     }
 
     // The application runs the window until it closes; closing it ends InitInstance.
-    void applicationRunsTheWindowUntilItCloses()
-    {
+    void applicationRunsTheWindowUntilItCloses() {
         bool windowShown = false;
         CVindrelApp::Hooks hooks;
         hooks.windowShown = [&](CVindrelDlg& dialog) {
