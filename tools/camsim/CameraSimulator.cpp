@@ -297,7 +297,8 @@ void CameraSimulator::Loop::AcceptConnection()
 void CameraSimulator::Loop::CheckConnection()
 {
     std::array<uint8_t, 4096> scratch;
-    for (;;) {
+    // Bounded, so that a client that keeps writing cannot hold the loop here.
+    for (int reads = 0; reads < 16; ++reads) {
         const ssize_t n = ::recv(connection_.get(), scratch.data(), scratch.size(), MSG_DONTWAIT);
         if (n > 0)
             continue; // the client has nothing to say on this connection; ignore it
