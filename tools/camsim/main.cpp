@@ -4,10 +4,13 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -102,6 +105,27 @@ bool ParseArguments(int argc, char** argv, Arguments& out)
             o.junkBetweenJpegs = true;
             continue;
         }
+        static constexpr std::string_view kValued[] = {"--family",
+                                                       "--size",
+                                                       "--fps",
+                                                       "--loss",
+                                                       "--duplicate",
+                                                       "--reorder",
+                                                       "--truncate",
+                                                       "--garbage",
+                                                       "--start-frame-id",
+                                                       "--start-sequence",
+                                                       "--start-frame-number",
+                                                       "--seed",
+                                                       "--command-port",
+                                                       "--tcp-port",
+                                                       "--udp-port",
+                                                       "--keepalive-ms",
+                                                       "--seconds"};
+        if (std::find(std::begin(kValued), std::end(kValued), name) == std::end(kValued)) {
+            std::fprintf(stderr, "vindrel-camsim: unknown option %s (see --help)\n", name.c_str());
+            return false;
+        }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "vindrel-camsim: %s needs a value (see --help)\n", name.c_str());
             return false;
@@ -142,10 +166,6 @@ bool ParseArguments(int argc, char** argv, Arguments& out)
             ok = ParseNumber(value, o.keepAliveTimeoutMs);
         else if (name == "--seconds")
             ok = ParseRate(value, out.seconds) && out.seconds >= 0;
-        else {
-            std::fprintf(stderr, "vindrel-camsim: unknown option %s (see --help)\n", name.c_str());
-            return false;
-        }
         if (!ok) {
             std::fprintf(stderr, "vindrel-camsim: bad value '%s' for %s\n", value.c_str(), name.c_str());
             return false;
