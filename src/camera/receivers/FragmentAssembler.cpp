@@ -10,7 +10,7 @@ extern "C" {
 
 const int FragmentAssembler::kCellCapacity = kMaxFrameBytes + AV_INPUT_BUFFER_PADDING_SIZE;
 
-FragmentAssembler::AssemblySlot::AssemblySlot() : cells(new uint8_t[kCellCapacity]())
+FragmentAssembler::AssemblySlot::AssemblySlot() : cells(std::make_unique<uint8_t[]>(kCellCapacity))
 {
 }
 
