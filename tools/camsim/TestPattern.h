@@ -6,8 +6,9 @@ namespace camsim {
 
 // The picture the simulated camera sends. The top quarter is a band of 2 x 16 black and white cells that
 // carry the low 24 bits of the frame number and an 8-bit check of them; cells this large survive JPEG and
-// H.264 at ordinary quality. Below it a bar moves with the frame number over colour stripes, so a viewer
-// sees that the stream is alive.
+// H.264 at ordinary quality and read back from 160x120 up. Below it a bar moves with the frame number over
+// colour stripes, so a viewer sees that the stream is alive, and the bottom strip carries fresh grain in
+// every picture, which gives the JPEGs a realistic size.
 inline constexpr int kPatternColumns = 16;
 inline constexpr int kPatternRows = 2;
 inline constexpr int kPatternMinWidth = 64;
