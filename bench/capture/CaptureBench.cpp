@@ -89,7 +89,8 @@ void BM_RecordThreadCpuShare(benchmark::State& state)
         const double process = ProcessCpuSeconds() - processStart;
         const double producerUsed = producerCpu() - producerStart;
         const double mainUsed = ThreadCpuSeconds() - mainStart;
-        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
         stop = true;
         producer.join();
         client.FinishRecording();

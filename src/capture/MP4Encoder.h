@@ -29,7 +29,7 @@ using IOContextPtr = std::unique_ptr<AVIOContext, AVIOContextDeleter>;
 // Calling order: OpenFile, EncodePicture..., CloseFile; then it may be opened again. OpenFile runs
 // before the record thread starts; from then on only the record thread uses the writer.
 class MP4Encoder {
-public:
+  public:
     MP4Encoder() = default;
     ~MP4Encoder();
     MP4Encoder(const MP4Encoder&) = delete;
@@ -71,7 +71,7 @@ public:
     x264_nal_t* nals = nullptr; // owned by x264
     int nalCount = 0;
 
-private:
+  private:
     bool OpenEncoder();
     void EncodeInput(ColorRange range);
     bool CreateTrack();

@@ -83,8 +83,8 @@ std::string MediaFileName(const std::string& mediaPath, MediaKind kind, std::tim
     }
     const char* format = kind == MediaKind::Photo ? "%s%0004d_%02d_%02d_%02d%02d%02d.jpg"
                                                   : "%s%0004d_%02d_%02d_%02d%02d%02d.mp4";
-    const int length = std::snprintf(nullptr, 0, format, mediaPath.c_str(), year, month, day, hour, minute,
-                                     second);
+    const int length =
+        std::snprintf(nullptr, 0, format, mediaPath.c_str(), year, month, day, hour, minute, second);
     std::string name(static_cast<size_t>(length), '\0');
     std::snprintf(name.data(), name.size() + 1, format, mediaPath.c_str(), year, month, day, hour, minute,
                   second);

@@ -44,8 +44,8 @@ bool HasWholeLengthPrefixedUnits(const uint8_t* data, int size)
     while (at < size) {
         if (size - at < 5)
             return false;
-        const int64_t length = (int64_t{data[at]} << 24) | (data[at + 1] << 16) | (data[at + 2] << 8) |
-                               data[at + 3];
+        const int64_t length =
+            (int64_t{data[at]} << 24) | (data[at + 1] << 16) | (data[at + 2] << 8) | data[at + 3];
         if (length == 0 || length > size - at - 4)
             return false;
         at += 4 + length;
@@ -97,8 +97,8 @@ FinishResult FinishMp4File(const std::filesystem::path& file)
     if (packet && avformat_write_header(output.get(), &options) >= 0) {
         // Any read error ends the copy: after a crash, the tail of the last fragment may be missing.
         while (av_read_frame(input.get(), packet.get()) >= 0) {
-            const bool whole = packet->stream_index == videoIndex &&
-                               HasWholeLengthPrefixedUnits(packet->data, packet->size);
+            const bool whole =
+                packet->stream_index == videoIndex && HasWholeLengthPrefixedUnits(packet->data, packet->size);
             if (packet->stream_index == videoIndex && !whole) {
                 av_packet_unref(packet.get());
                 break;

@@ -47,7 +47,8 @@ int CVideoClient::StartRecording(std::string finalPath)
     std::filesystem::create_directories(folder, error);
     // A name left there by an earlier run is kept for recovery, not overwritten.
     const std::filesystem::path name = std::filesystem::path(finalPath).filename();
-    recordTempPath = FreePath(folder / (name.empty() ? std::filesystem::path("recording.mp4") : name)).string();
+    recordTempPath =
+        FreePath(folder / (name.empty() ? std::filesystem::path("recording.mp4") : name)).string();
     encoder.OpenFile(recordTempPath.c_str());
     recordPath = std::move(finalPath);
     recordFps = 20;

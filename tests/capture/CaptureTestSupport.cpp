@@ -4,6 +4,8 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include <sys/mount.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -216,8 +218,19 @@ ScratchFolders::ScratchFolders()
     ::setenv("TMPDIR", temp.c_str(), 1);
 }
 
+bool ScratchFolders::MountTmpfs(const std::filesystem::path& folder)
+{
+    std::filesystem::create_directories(folder);
+    if (::mount("vindrel-test", folder.c_str(), "tmpfs", 0, "size=64m") != 0)
+        return false;
+    mounts_.push_back(folder);
+    return true;
+}
+
 ScratchFolders::~ScratchFolders()
 {
+    for (const std::filesystem::path& mount : mounts_)
+        ::umount2(mount.c_str(), MNT_DETACH);
     std::error_code error;
     std::filesystem::remove_all(root, error);
 }

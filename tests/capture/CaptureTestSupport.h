@@ -53,13 +53,20 @@ std::string RunCommand(const std::string& command);
 
 // A fresh folder for one test with "tmp" (TMPDIR points there) and "media" inside; removed afterwards.
 class ScratchFolders {
-public:
+  public:
     ScratchFolders();
     ~ScratchFolders();
     ScratchFolders(const ScratchFolders&) = delete;
     ScratchFolders& operator=(const ScratchFolders&) = delete;
 
+    // Mounts a small tmpfs at folder (another file system than the rest); false when not allowed here.
+    // It is unmounted with the scratch folders.
+    bool MountTmpfs(const std::filesystem::path& folder);
+
     std::filesystem::path root;
     std::filesystem::path temp;
     std::filesystem::path media;
+
+  private:
+    std::vector<std::filesystem::path> mounts_;
 };

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -34,7 +32,7 @@ TEST(MediaFileName, FormatsLocalTime)
         const char* expected;
     };
     const Case cases[] = {
-        {1781496884, MediaKind::Photo, "m/2026_06_15_041444.jpg"},  // 2026-06-15 04:14:44 UTC
+        {1781496884, MediaKind::Photo, "m/2026_06_15_041444.jpg"}, // 2026-06-15 04:14:44 UTC
         {1781496884, MediaKind::Recording, "m/2026_06_15_041444.mp4"},
         {946684800, MediaKind::Recording, "m/2000_01_01_000000.mp4"},
         {std::numeric_limits<std::time_t>::max(), MediaKind::Photo, "m/0000_00_00_-1-1-1.jpg"},
@@ -96,8 +94,7 @@ TEST(MediaFolder, MoveAcrossFileSystems)
 {
     ScratchFolders folders;
     const std::filesystem::path mountPoint = folders.root / "tmpfs";
-    std::filesystem::create_directories(mountPoint);
-    if (::mount("vindrel-test", mountPoint.c_str(), "tmpfs", 0, "size=16m") != 0)
+    if (!folders.MountTmpfs(mountPoint))
         GTEST_SKIP() << "cannot mount a tmpfs here (needs root): " << std::strerror(errno);
     WriteText(mountPoint / "c.mp4", std::string(200000, 'n'));
     WriteText(folders.media / "c.mp4", "old");
@@ -106,7 +103,6 @@ TEST(MediaFolder, MoveAcrossFileSystems)
     EXPECT_EQ(ReadText(placed), std::string(200000, 'n'));
     EXPECT_EQ(ReadText(folders.media / "c.mp4"), "old");
     EXPECT_FALSE(std::filesystem::exists(mountPoint / "c.mp4"));
-    ::umount2(mountPoint.c_str(), MNT_DETACH);
 }
 
 } // namespace

@@ -30,8 +30,8 @@ TEST(NextNalUnit, FindsUnitsInOrder)
         {"too short", {0x00, 0x00, 0x01}, {}},
         {"three-byte start code runs to the end", {0x00, 0x00, 0x01, 0x65, 0x88, 0x84}, {{6, 0x65, 3, 3}}},
         {"four-byte start codes: SPS, PPS, SEI, IDR",
-         {0, 0, 0, 1, 0x67, 0x4D, 0x40, 0x1E, 0, 0, 0, 1, 0x68, 0xEE, 0x3C, 0x80, 0, 0, 0, 1, 0x06, 0x05,
-          0xFF, 0, 0, 0, 1, 0x65, 0x88, 0x80, 0x40},
+         {0, 0, 0, 1, 0x67, 0x4D, 0x40, 0x1E, 0, 0, 0, 1,    0x68, 0xEE, 0x3C, 0x80,
+          0, 0, 0, 1, 0x06, 0x05, 0xFF, 0,    0, 0, 1, 0x65, 0x88, 0x80, 0x40},
          {{8, 0x67, 4, 4}, {8, 0x68, 4, 12}, {7, 0x06, 3, 20}, {8, 0x65, 4, 27}}},
         {"three-byte start code between units",
          {0, 0, 1, 0x41, 0x9A, 0x02, 0, 0, 1, 0x41, 0x9B},
@@ -64,7 +64,7 @@ TEST(NextNalUnit, FindsUnitsInOrder)
 }
 
 class WriterTest : public ::testing::Test {
-protected:
+  protected:
     ScratchFolders folders;
     std::filesystem::path file = folders.temp / "writer.mp4";
     MP4Encoder writer;
@@ -86,8 +86,8 @@ TEST_F(WriterTest, StoresSlicesAsLengthPrefixedSamples)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "MP4WriteSample() failed!\n");
     EXPECT_EQ(writer.trackId, 0u);
 
-    const uint8_t keyframe[] = {0, 0, 0, 1, 0x67, 0x4D, 0x40, 0x1E, 0xE8, 0, 0, 0, 1, 0x68, 0xEE, 0x3C, 0x80,
-                                0, 0, 0, 1, 0x06, 0x05, 0xFF, 0, 0, 0, 1, 0x65, 0x88, 0x80, 0x40};
+    const uint8_t keyframe[] = {0,    0, 0, 1, 0x67, 0x4D, 0x40, 0x1E, 0xE8, 0, 0, 0, 1,    0x68, 0xEE, 0x3C,
+                                0x80, 0, 0, 0, 1,    0x06, 0x05, 0xFF, 0,    0, 0, 1, 0x65, 0x88, 0x80, 0x40};
     EXPECT_EQ(writer.WriteNalUnits(keyframe, sizeof keyframe), static_cast<int>(sizeof keyframe));
     EXPECT_EQ(writer.spsLength, 5);
     EXPECT_EQ(writer.ppsLength, 4);
@@ -125,7 +125,8 @@ TEST_F(WriterTest, FailedOpenPrintsItsMessageAndLeavesNothingToClose)
     const std::string missing = (folders.root / "no such folder" / "a.mp4").string();
     testing::internal::CaptureStderr();
     EXPECT_EQ(writer.OpenFile(missing.c_str()), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "MP4Encoder ERROR: Open file[" + missing + "] fialed.\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "MP4Encoder ERROR: Open file[" + missing + "] fialed.\n");
     EXPECT_EQ(writer.OpenFile(nullptr), nullptr);
     EXPECT_FALSE(writer.CloseFile());
     // Pictures given to a writer that never opened are dropped, not encoded by a missing encoder.
