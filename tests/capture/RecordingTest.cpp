@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -289,5 +290,65 @@ TEST_P(RecordingRangeTest, GreyLevelsSurvive)
 }
 
 INSTANTIATE_TEST_SUITE_P(Ranges, RecordingRangeTest, ::testing::Values(AVCOL_RANGE_JPEG, AVCOL_RANGE_MPEG));
+
+} // namespace
+
+namespace {
+
+struct LiveView {
+    std::mutex mutex;
+    BitmapPtr newest;
+    static void OnFrame(BitmapPtr bitmap, void* user)
+    {
+        auto* view = static_cast<LiveView*>(user);
+        std::lock_guard<std::mutex> lock(view->mutex);
+        view->newest = std::move(bitmap);
+    }
+};
+
+// End to end through the real pipeline hand-off: a full-range picture as the JPEG decoder gives it goes
+// through DeliverFrame to the view and into the recording; the recording, decoded as a player does,
+// must show the greys of the live bitmap.
+TEST_F(RecordingTest, RecordingLooksLikeTheLiveView)
+{
+    LiveView view;
+    FramePtr picture = MakeRecordFrame(0, AVCOL_RANGE_JPEG, GreyBands);
+    picture->format = AV_PIX_FMT_YUVJ420P;
+    {
+        CVideoClient client;
+        client.frameCallback = &LiveView::OnFrame;
+        client.callbackUser = &view;
+        std::atomic<bool> stop{false};
+        std::thread receiver([&] {
+            while (!stop) {
+                client.DeliverFrame(picture.get());
+                std::this_thread::sleep_for(50ms);
+            }
+        });
+        client.StartRecording(Target("live.mp4"));
+        std::this_thread::sleep_for(1100ms);
+        client.FinishRecording();
+        stop = true;
+        receiver.join();
+    }
+    av_freep(&picture->data[0]);
+    ASSERT_TRUE(view.newest);
+    const Bitmap& live = *view.newest;
+    ASSERT_EQ(live.width, 640);
+
+    std::vector<FramePtr> pictures = DecodeMp4(folders.media / "live.mp4");
+    ASSERT_GE(pictures.size(), 10u);
+    const AVFrame& decoded = *pictures.back();
+    std::vector<uint8_t> played(640 * 480 * 4);
+    auto convert = decoded.color_range == AVCOL_RANGE_JPEG ? libyuv::J420ToARGB : libyuv::I420ToARGB;
+    convert(decoded.data[0], decoded.linesize[0], decoded.data[1], decoded.linesize[1], decoded.data[2],
+            decoded.linesize[2], played.data(), 640 * 4, 640, 480);
+    for (int band = 0; band < 8; ++band) {
+        const int x = band * 80 + 40;
+        for (int channel = 0; channel < 3; ++channel)
+            EXPECT_NEAR(played[(240 * 640 + x) * 4 + channel], live.row(240)[x * 4 + channel], 4)
+                << "band " << band << " channel " << channel;
+    }
+}
 
 } // namespace
