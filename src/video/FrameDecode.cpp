@@ -115,7 +115,7 @@ bool CVideoClient::ConvertToWork(const AVFrame& picture)
 {
     const int w = picture.width;
     const int h = picture.height;
-    if (!EnsureWorkFrames(w, h))
+    if (picture.data[0] == nullptr || !EnsureWorkFrames(w, h))
         return false;
     AVFrame& out = *workFrame;
     const uint8_t* const* in = picture.data;
