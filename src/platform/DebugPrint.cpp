@@ -12,7 +12,11 @@ void DebugPrint(const char* format, ...)
     va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    // One write keeps lines from different threads whole.
-    const size_t length = std::strlen(line);
-    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line, length);
+    // A debugger shows each message as its own line; on a terminal that takes a line end. One write keeps
+    // lines from different threads whole.
+    char out[sizeof line + 1];
+    size_t length = std::strlen(line);
+    std::memcpy(out, line, length);
+    out[length++] = '\n';
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, out, length);
 }

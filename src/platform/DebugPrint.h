@@ -1,4 +1,4 @@
 #pragma once
 
-// One diagnostic line to standard error, cut at 4095 characters; no line end is added.
+// One diagnostic message to standard error, cut at 4095 characters, as a line of its own.
 void DebugPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -45,5 +45,5 @@ TEST(ClientCore, DebugPrintCutsAt4095Characters)
     DebugPrint("%s", longText.c_str());
     DebugPrint("naStop");
     const std::string printed = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(printed, std::string(4095, 'x') + "naStop");
+    EXPECT_EQ(printed, std::string(4095, 'x') + "\nnaStop\n");
 }
