@@ -51,6 +51,8 @@ void X264Log(void*, int level, const char* format, va_list args)
         return;
     char line[1024];
     std::vsnprintf(line, sizeof line, format, args);
+    // DebugPrint ends the line itself.
+    line[std::strcspn(line, "\n")] = '\0';
     DebugPrint("x264: %s", line);
 }
 
@@ -356,7 +358,7 @@ bool MP4Encoder::CloseFile()
         return false;
     }
     if (!complete)
-        DebugPrint("MP4Encoder: could not finish %s\n", path_.c_str());
+        DebugPrint("MP4Encoder: could not finish %s", path_.c_str());
     const FinishResult result = FinishMp4File(path_);
     if (result == FinishResult::Empty)
         std::filesystem::remove(path_, error);

@@ -122,7 +122,7 @@ FinishResult FinishMp4File(const std::filesystem::path& file)
     if (!written || packets == 0) {
         std::filesystem::remove(partial, error);
         if (!written)
-            DebugPrint("recording %s could not be rewritten\n", file.c_str());
+            DebugPrint("recording %s could not be rewritten", file.c_str());
         return written ? FinishResult::Empty : FinishResult::Unreadable;
     }
     SyncPath(partial);

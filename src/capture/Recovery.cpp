@@ -51,7 +51,7 @@ int RecoverUnfinishedRecordings(const std::filesystem::path& mediaFolder)
             std::filesystem::remove(file, error);
             break;
         case FinishResult::Unreadable:
-            DebugPrint("unfinished recording %s cannot be read; left in place\n", file.c_str());
+            DebugPrint("unfinished recording %s cannot be read; left in place", file.c_str());
             break;
         }
     }
