@@ -102,15 +102,16 @@ void RunScaleThenCrop(benchmark::State& state, int w, int h, float zoom)
     const ZoomWindow z = *ComputeZoom(w, h, zoom);
     for (auto _ : state) {
         FramePtr scratch(av_frame_alloc());
-        av_image_alloc(scratch->data, scratch->linesize, z.zoomedWidth, z.zoomedHeight, AV_PIX_FMT_YUV420P, 1);
+        av_image_alloc(scratch->data, scratch->linesize, z.zoomedWidth, z.zoomedHeight, AV_PIX_FMT_YUV420P,
+                       1);
         libyuv::I420Scale(work->data[0], work->linesize[0], work->data[1], work->linesize[1], work->data[2],
                           work->linesize[2], w, h, scratch->data[0], scratch->linesize[0], scratch->data[1],
                           scratch->linesize[1], scratch->data[2], scratch->linesize[2], z.zoomedWidth,
                           z.zoomedHeight, libyuv::kFilterBilinear);
         libyuv::ConvertToI420(scratch->data[0], static_cast<size_t>(z.zoomedWidth) * z.zoomedHeight * 3 / 2,
-                              work->data[0], work->linesize[0], work->data[1], work->linesize[1], work->data[2],
-                              work->linesize[2], z.cropX, z.cropY, z.zoomedWidth, z.zoomedHeight, w, h,
-                              libyuv::kRotate0, libyuv::FOURCC_I420);
+                              work->data[0], work->linesize[0], work->data[1], work->linesize[1],
+                              work->data[2], work->linesize[2], z.cropX, z.cropY, z.zoomedWidth,
+                              z.zoomedHeight, w, h, libyuv::kRotate0, libyuv::FOURCC_I420);
         av_freep(&scratch->data[0]);
     }
 }
@@ -122,8 +123,8 @@ void RunVisiblePart(benchmark::State& state, int w, int h, float zoom)
     std::vector<uint8_t> scratch;
     const ZoomWindow z = *ComputeZoom(w, h, zoom);
     for (auto _ : state) {
-        ScaleVisiblePart(work->data[0], work->linesize[0], w, h, z.zoomedWidth, z.zoomedHeight, z.cropX, z.cropY,
-                         out->data[0], out->linesize[0], w, h, scratch);
+        ScaleVisiblePart(work->data[0], work->linesize[0], w, h, z.zoomedWidth, z.zoomedHeight, z.cropX,
+                         z.cropY, out->data[0], out->linesize[0], w, h, scratch);
         for (int p = 1; p <= 2; ++p)
             ScaleVisiblePart(work->data[p], work->linesize[p], (w + 1) / 2, (h + 1) / 2, z.zoomedWidth / 2,
                              z.zoomedHeight / 2, z.cropX / 2, z.cropY / 2, out->data[p], out->linesize[p],
@@ -191,8 +192,9 @@ int main(int argc, char** argv)
                 }
         }
     for (const Size& size : sizes) {
-        benchmark::RegisterBenchmark(("Zoom/ScaleThenCrop/" + size.Name() + "/1.5").c_str(),
-                                     [size](benchmark::State& s) { RunScaleThenCrop(s, size.w, size.h, 1.5f); })
+        benchmark::RegisterBenchmark(
+            ("Zoom/ScaleThenCrop/" + size.Name() + "/1.5").c_str(),
+            [size](benchmark::State& s) { RunScaleThenCrop(s, size.w, size.h, 1.5f); })
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("Zoom/VisiblePart/" + size.Name() + "/1.5").c_str(),
                                      [size](benchmark::State& s) { RunVisiblePart(s, size.w, size.h, 1.5f); })
@@ -234,15 +236,15 @@ int main(int argc, char** argv)
         const auto ours = reporter.msPerPicture.find(name);
         const auto bare = reporter.msPerPicture.find("BareDecode/" + key);
         if (ours != reporter.msPerPicture.end() && bare != reporter.msPerPicture.end())
-            std::printf("%-36s ours_ms=%.3f bare_ms=%.3f ratio=%.2f\n", name.c_str(), ours->second, bare->second,
-                        ours->second / bare->second);
+            std::printf("%-36s ours_ms=%.3f bare_ms=%.3f ratio=%.2f\n", name.c_str(), ours->second,
+                        bare->second, ours->second / bare->second);
     }
     for (const Size& size : sizes) {
         const auto full = reporter.msPerPicture.find("Zoom/ScaleThenCrop/" + size.Name() + "/1.5");
         const auto part = reporter.msPerPicture.find("Zoom/VisiblePart/" + size.Name() + "/1.5");
         if (full != reporter.msPerPicture.end() && part != reporter.msPerPicture.end())
-            std::printf("zoom 1.5 %-10s visible_ms=%.3f scale_then_crop_ms=%.3f ratio=%.2f\n", size.Name().c_str(),
-                        part->second, full->second, part->second / full->second);
+            std::printf("zoom 1.5 %-10s visible_ms=%.3f scale_then_crop_ms=%.3f ratio=%.2f\n",
+                        size.Name().c_str(), part->second, full->second, part->second / full->second);
     }
     for (const std::string& size : streamSizes) {
         const auto ours = reporter.msPerPicture.find("Stream/Ours/" + size);

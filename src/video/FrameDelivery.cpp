@@ -82,7 +82,8 @@ bool CVideoClient::ApplyZoom(float zoomFactor)
     for (int plane = 1; plane <= 2; ++plane)
         ScaleVisiblePart(workFrame->data[plane], workFrame->linesize[plane], cw, ch,
                          (window->zoomedWidth + 1) / 2, (window->zoomedHeight + 1) / 2, window->cropX / 2,
-                         window->cropY / 2, zoomFrame->data[plane], zoomFrame->linesize[plane], cw, ch, zoomScratch);
+                         window->cropY / 2, zoomFrame->data[plane], zoomFrame->linesize[plane], cw, ch,
+                         zoomScratch);
     zoomFrame->color_range = workFrame->color_range;
     std::swap(workFrame, zoomFrame);
     return true;
@@ -111,9 +112,9 @@ void CVideoClient::QueueRecordCopy()
     FramePtr copy = AllocI420Frame(recordWidth, recordHeight);
     if (!copy)
         return;
-    libyuv::I420Copy(source->data[0], source->linesize[0], source->data[1], source->linesize[1], source->data[2],
-                     source->linesize[2], copy->data[0], copy->linesize[0], copy->data[1], copy->linesize[1],
-                     copy->data[2], copy->linesize[2], recordWidth, recordHeight);
+    libyuv::I420Copy(source->data[0], source->linesize[0], source->data[1], source->linesize[1],
+                     source->data[2], source->linesize[2], copy->data[0], copy->linesize[0], copy->data[1],
+                     copy->linesize[1], copy->data[2], copy->linesize[2], recordWidth, recordHeight);
     copy->color_range = workFrame->color_range;
     std::lock_guard<std::mutex> lock(queueMutex);
     recordQueue.push_back(std::move(copy));

@@ -34,8 +34,8 @@ std::vector<uint8_t> EncodeGrey(const AVFrame& picture)
         throw std::runtime_error("tjInitCompress");
     unsigned char* jpeg = nullptr;
     unsigned long jpegSize = 0;
-    const int failed = tjCompress2(handle, picture.data[0], picture.width, picture.linesize[0], picture.height,
-                                   TJPF_GRAY, &jpeg, &jpegSize, TJSAMP_GRAY, 95, 0);
+    const int failed = tjCompress2(handle, picture.data[0], picture.width, picture.linesize[0],
+                                   picture.height, TJPF_GRAY, &jpeg, &jpegSize, TJSAMP_GRAY, 95, 0);
     std::vector<uint8_t> out;
     if (failed == 0)
         out.assign(jpeg, jpeg + jpegSize);

@@ -50,7 +50,8 @@ TEST(Colour, JpegColoursAndGreysArriveExactly)
     for (AVPixelFormat format : formats) {
         SCOPED_TRACE(static_cast<int>(format));
         Pipeline pipeline;
-        pipeline.Decode(MakeJpeg(64 * static_cast<int>(kColours.size()), 64, format, BlocksPainter(kColours)));
+        pipeline.Decode(
+            MakeJpeg(64 * static_cast<int>(kColours.size()), 64, format, BlocksPainter(kColours)));
         ASSERT_EQ(pipeline.calls, 1);
         EXPECT_EQ(pipeline.last->range, ColorRange::Full);
         EXPECT_EQ(pipeline.client.workFrame->color_range, AVCOL_RANGE_JPEG);

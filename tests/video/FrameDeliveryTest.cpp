@@ -100,7 +100,9 @@ TEST(FrameDelivery, EmptyPictureIsRefused)
 TEST(FrameDelivery, ForeignFrameIsCopiedIn)
 {
     Pipeline pipeline;
-    FramePtr frame = PaintPicture(96, 64, AV_PIX_FMT_YUV420P, [](int x, int) { return Rgb{uint8_t(x), 90, 30}; });
+    FramePtr frame = PaintPicture(96, 64, AV_PIX_FMT_YUV420P, [](int x, int) {
+        return Rgb{uint8_t(x), 90, 30};
+    });
     EXPECT_EQ(pipeline.client.DeliverFrame(frame.get()), 0);
     EXPECT_EQ(pipeline.calls, 1);
     ASSERT_NE(pipeline.client.workFrame.get(), frame.get());

@@ -22,7 +22,10 @@ struct Pipeline {
             client.SetupH264Decoder();
     }
 
-    void Decode(const std::vector<uint8_t>& bytes) { client.DecodeFrame(bytes.data(), static_cast<int>(bytes.size())); }
+    void Decode(const std::vector<uint8_t>& bytes)
+    {
+        client.DecodeFrame(bytes.data(), static_cast<int>(bytes.size()));
+    }
 
     static void OnFrame(BitmapPtr bitmap, void* user)
     {

@@ -39,13 +39,13 @@ std::array<std::vector<uint8_t>, 3> ScaleThenCrop(const std::array<std::vector<u
     uint8_t* sy = scaled.data();
     uint8_t* su = sy + static_cast<size_t>(zw) * zh;
     uint8_t* sv = su + static_cast<size_t>(zw / 2) * (zh / 2);
-    libyuv::I420Scale(planes[0].data(), w, planes[1].data(), cw, planes[2].data(), cw, w, h, sy, zw, su, zw / 2, sv,
-                      zw / 2, zw, zh, libyuv::kFilterBilinear);
+    libyuv::I420Scale(planes[0].data(), w, planes[1].data(), cw, planes[2].data(), cw, w, h, sy, zw, su,
+                      zw / 2, sv, zw / 2, zw, zh, libyuv::kFilterBilinear);
     std::array<std::vector<uint8_t>, 3> out{std::vector<uint8_t>(static_cast<size_t>(w) * h),
                                             std::vector<uint8_t>(static_cast<size_t>(cw) * ((h + 1) / 2)),
                                             std::vector<uint8_t>(static_cast<size_t>(cw) * ((h + 1) / 2))};
-    libyuv::ConvertToI420(scaled.data(), scaled.size(), out[0].data(), w, out[1].data(), cw, out[2].data(), cw,
-                          z.cropX, z.cropY, zw, zh, w, h, libyuv::kRotate0, libyuv::FOURCC_I420);
+    libyuv::ConvertToI420(scaled.data(), scaled.size(), out[0].data(), w, out[1].data(), cw, out[2].data(),
+                          cw, z.cropX, z.cropY, zw, zh, w, h, libyuv::kRotate0, libyuv::FOURCC_I420);
     return out;
 }
 
@@ -128,7 +128,8 @@ TEST(Zoom, ZoomedPictureMatchesScaleThenCrop)
     for (const ZoomCase& c : kWorkedExamples) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " at " << c.zoom);
         const ZoomRun run = RunZoom(c.width, c.height, c.zoom);
-        const auto expected = ScaleThenCrop(run.plain, c.width, c.height, *ComputeZoom(c.width, c.height, c.zoom));
+        const auto expected =
+            ScaleThenCrop(run.plain, c.width, c.height, *ComputeZoom(c.width, c.height, c.zoom));
         for (int plane = 0; plane < 3; ++plane)
             EXPECT_LE(MeanAbsDiff(run.zoomed[plane], expected[plane]), 1.0) << "plane " << plane;
         // The zoom really happened: the picture differs from the unzoomed one.
