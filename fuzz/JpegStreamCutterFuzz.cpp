@@ -42,11 +42,11 @@ struct ModelCutter {
 } // namespace
 
 // Family 9: the cutter must hand off exactly what the plain model cuts, chunk by chunk. The first input
-// byte, when its low five bits are set, repeats every chunk 64 times so that inputs reach the 512000-byte
+// byte, when its low five bits are set, repeats every chunk 128 times so that inputs reach the 512000-byte
 // limit; the other inputs stay quick.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const int repeat = size > 0 && (data[0] & 31) == 31 ? 64 : 1;
+    const int repeat = size > 0 && (data[0] & 31) == 31 ? 128 : 1;
     // One cutter for all inputs, reset to its fresh state each time, so its buffers are not remapped.
     static std::vector<Bytes> images;
     static JpegStreamCutter cutter([](uint8_t* image, int imageSize, int capacity) {
