@@ -6,6 +6,7 @@
 #include "app/MyCStatic.h"
 #include "app/SingleInstance.h"
 #include "capture/MediaFolder.h"
+#include "capture/Recovery.h"
 #include "capture/Snapshot.h"
 #include "platform/DebugPrint.h"
 
@@ -22,6 +23,7 @@
 #include <QWheelEvent>
 
 #include <cmath>
+#include <filesystem>
 #include <utility>
 
 namespace {
@@ -83,6 +85,7 @@ CVindrelDlg::~CVindrelDlg() {
         m_client->Stop();
         m_client.reset();
     }
+    JoinRecovery();
 }
 
 void CVindrelDlg::BuildControls() {
@@ -142,6 +145,7 @@ void CVindrelDlg::OnInitDialog() {
     m_client->callbackUser = this;
 
     m_mediaPath = SetUpMediaFolder();
+    StartRecovery();
 
     m_labelFont = ZoomLabelFont();
     m_zoomLabel->setFont(m_labelFont);
@@ -262,6 +266,7 @@ void CVindrelDlg::OnBnClickedStop() {
     // A recording started without a stream would otherwise go on unseen once the caption says "Record".
     if (m_client->recording)
         m_client->recording = false;
+    m_pendingRecordPath.clear();
     m_awaitingFirstPicture = false;
     m_blinkTimer.stop();
     SetRecordButtonText(QStringLiteral("Record"), QColor(0, 0, 0));
@@ -276,10 +281,12 @@ void CVindrelDlg::reject() {
 }
 
 void CVindrelDlg::OnCancel() {
+    m_pendingRecordPath.clear();
     if (m_client) {
         m_client->Stop();
         m_client.reset();
     }
+    JoinRecovery();
     m_blinkTimer.stop();
     SetRecordButtonText(QStringLiteral("Record"), QColor(0, 0, 0));
     m_marker.reset();
@@ -320,16 +327,54 @@ void CVindrelDlg::SetRecordButtonText(const QString& text, const QColor& colour)
 void CVindrelDlg::OnBnClickedRecord() {
     if (!m_client)
         return;
-    if (m_client->recording) {
+    // The client raises recording as it starts, so a second click, however quick, is a stop.
+    if (m_client->recording || !m_pendingRecordPath.empty()) {
         // The record thread finishes and moves the file by itself.
         m_client->recording = false;
+        m_pendingRecordPath.clear();
         m_blinkTimer.stop();
         SetRecordButtonText(QStringLiteral("Record"), QColor(0, 0, 0));
         return;
     }
-    m_client->StartRecording(MediaFileName(m_mediaPath, MediaKind::Recording));
+    std::string path = MediaFileName(m_mediaPath, MediaKind::Recording);
+    if (m_recovering)
+        m_pendingRecordPath = std::move(path); // started by OnRecoveryFinished
+    else
+        m_client->StartRecording(std::move(path));
     m_btnRecord->setText(QStringLiteral("Recording"));
     m_blinkTimer.start(kBlinkPeriodMs);
+}
+
+// The recovery works in the folder where this run records too. The lock a live recording holds does
+// not cover the moment its file is created nor its rewrite at the end, so no recording of this run
+// starts before the recovery is over: a Record click meanwhile waits for it (the caption already says
+// "Recording").
+void CVindrelDlg::StartRecovery() {
+    std::error_code error;
+    if (m_mediaPath.empty() || !std::filesystem::is_directory(m_mediaPath, error))
+        return;
+    m_recovering = true;
+    m_recoveryThread = std::thread([this, media = m_mediaPath] {
+        const int moved = RecoverUnfinishedRecordings(media);
+        // Delivered on the GUI thread; dropped with the window if it is gone by then.
+        QMetaObject::invokeMethod(
+            this, [this, moved] { OnRecoveryFinished(moved); }, Qt::QueuedConnection);
+    });
+}
+
+void CVindrelDlg::OnRecoveryFinished(int moved) {
+    JoinRecovery();
+    m_recovering = false;
+    m_recoveredRecordings = moved;
+    if (moved > 0)
+        DebugPrint("RecoveredRecordings %d", moved);
+    if (!m_pendingRecordPath.empty() && m_client)
+        m_client->StartRecording(std::exchange(m_pendingRecordPath, std::string()));
+}
+
+void CVindrelDlg::JoinRecovery() {
+    if (m_recoveryThread.joinable())
+        m_recoveryThread.join();
 }
 
 void CVindrelDlg::OnBnClickedTakePhoto() {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 class CAboutDlg;
 class InstanceMarker;
@@ -85,6 +86,11 @@ class CVindrelDlg : public QDialog {
     bool timerActive(int nIDEvent) const;
     // The path of the last photo written, empty when none was.
     const std::string& lastPhotoPath() const { return m_lastPhotoPath; }
+    // True until the start-up recovery of unfinished recordings has ended; then how many it moved.
+    bool recovering() const { return m_recovering; }
+    int recoveredRecordings() const { return m_recoveredRecordings; }
+    // True while a Record click waits for the start-up recovery before it starts the recording.
+    bool recordingPending() const { return !m_pendingRecordPath.empty(); }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -101,6 +107,9 @@ class CVindrelDlg : public QDialog {
     void SetRecordButtonText(const QString& text, const QColor& colour);
     void ShowNewestPicture();
     void OnWheelTurned(int zDelta);
+    void StartRecovery();
+    void OnRecoveryFinished(int moved);
+    void JoinRecovery();
 
     LinkConfig m_linkConfig;
     QString m_instanceName;
@@ -134,4 +143,12 @@ class CVindrelDlg : public QDialog {
     // Set while a repaint request is queued, so that a slow screen drops pictures instead of piling up.
     std::atomic<bool> m_repaintPending{false};
     std::atomic<uint64_t> m_picturesReceived{0};
+
+    // Finishes recordings an earlier run left behind; started by OnInitDialog, joined when the window
+    // closes. GUI thread state: m_recovering until its result has arrived here.
+    std::thread m_recoveryThread;
+    bool m_recovering = false;
+    int m_recoveredRecordings = 0;
+    // Media path of a recording whose start waits for the recovery to end; empty when none waits.
+    std::string m_pendingRecordPath;
 };

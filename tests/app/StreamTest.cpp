@@ -65,6 +65,8 @@ class StreamTest : public QObject {
     void initTestCase() {
         QVERIFY(m_dir.isValid());
         QVERIFY(QDir::setCurrent(m_dir.path()));
+        // The window finishes recordings it finds in TMPDIR/vindrel: never a user's.
+        qputenv("TMPDIR", m_dir.path().toLocal8Bit());
     }
 
     void cleanup() {

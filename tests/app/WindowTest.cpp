@@ -46,6 +46,8 @@ class WindowTest : public QObject {
     void initTestCase() {
         QVERIFY(m_dir.isValid());
         QVERIFY(QDir::setCurrent(m_dir.path()));
+        // The window finishes recordings it finds in TMPDIR/vindrel: never a user's.
+        qputenv("TMPDIR", m_dir.path().toLocal8Bit());
     }
 
     void cleanup() { m_dialog.reset(); }
