@@ -7,7 +7,7 @@ extern "C" {
 
 namespace {
 
-// No input may make the decoder allocate pictures larger than this.
+// No input may make the decoder allocate pictures larger than this, nor longer than this on one side.
 constexpr int64_t kMaxPictureSide = 8192;
 
 } // namespace
@@ -64,7 +64,8 @@ void CVideoClient::CreateDecoder(AVCodecID id)
 
 bool CVideoClient::EnsureWorkFrames(int width, int height)
 {
-    if (width <= 0 || height <= 0)
+    // libyuv's scalers overflow their fixed-point positions on very long sides, so such pictures stop here.
+    if (width <= 0 || height <= 0 || width > kMaxPictureSide || height > kMaxPictureSide)
         return false;
     if (workFrame && workFrame->width == width && workFrame->height == height && recordFrame)
         return true;
