@@ -7,6 +7,7 @@
 #include "video/FfmpegHandles.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -128,6 +129,16 @@ private:
     void DecodePacket(uint8_t* data, int size);
     bool ApplyZoom(float zoomFactor);
     void QueueRecordCopy();
+    struct TcpStreamSetup {
+        const char* cameraAddress; // fixed stream address of the family, before the route
+        bool waitOnAnyError;       // wait for the connection after any connect error, not only "in progress"
+        std::chrono::milliseconds wait;
+        int receiveBufferBytes; // 0 leaves the socket options alone
+        void (CVideoClient::*entry)();
+    };
+    int ConnectTcpStream(const TcpStreamSetup& setup);
+    // Greets the camera, raises running and starts the receive thread.
+    void StartStreaming(void (CVideoClient::*entry)());
     // Joins a receive thread that has already said it is ending, then starts the next one.
     void LaunchReceiveThread(void (CVideoClient::*entry)());
     void JoinReceiveThread();

@@ -61,48 +61,36 @@ int CVideoClient::Start()
 
 int CVideoClient::ConnectH264Stream()
 {
-    if (receiveThreadId != kNoThread || sock != -1)
-        return 0;
-    const auto destination = Ipv4Address(config_.Dial("192.168.34.1"), config_.tcpStreamPort);
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return 0;
-    sock = fd;
-    SetNonBlocking(fd, true);
-    const bool connected = destination && ConnectWithAttempts(fd, *destination, WaitAfter::InProgressOnly, 500ms);
-    SetNonBlocking(fd, false);
-    if (!connected) {
-        ::close(fd);
-        sock = -1;
-        return 0;
-    }
-    GreetCamera();
-    running = 1;
-    LaunchReceiveThread(&CVideoClient::H264ReceiveThread);
-    return 1;
+    // Both family-5 subnets stream from the same fixed address.
+    return ConnectTcpStream({"192.168.34.1", false, 500ms, 0, &CVideoClient::H264ReceiveThread});
 }
 
 int CVideoClient::ConnectJpegStream()
 {
+    return ConnectTcpStream({"192.168.31.1", true, 1000ms, 512000, &CVideoClient::StreamReceiveThread});
+}
+
+int CVideoClient::ConnectTcpStream(const TcpStreamSetup& setup)
+{
     if (receiveThreadId != kNoThread || sock != -1)
         return 0;
-    const auto destination = Ipv4Address(config_.Dial("192.168.31.1"), config_.tcpStreamPort);
+    const auto destination = Ipv4Address(config_.Dial(setup.cameraAddress), config_.tcpStreamPort);
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return 0;
     sock = fd;
-    SetStreamOptions(fd, 512000);
+    if (setup.receiveBufferBytes > 0)
+        SetStreamOptions(fd, setup.receiveBufferBytes);
     SetNonBlocking(fd, true);
-    const bool connected = destination && ConnectWithAttempts(fd, *destination, WaitAfter::AnyError, 1000ms);
+    const WaitAfter waitAfter = setup.waitOnAnyError ? WaitAfter::AnyError : WaitAfter::InProgressOnly;
+    const bool connected = destination && ConnectWithAttempts(fd, *destination, waitAfter, setup.wait);
     SetNonBlocking(fd, false);
     if (!connected) {
         ::close(fd);
         sock = -1;
         return 0;
     }
-    GreetCamera();
-    running = 1;
-    LaunchReceiveThread(&CVideoClient::StreamReceiveThread);
+    StartStreaming(setup.entry);
     return 1;
 }
 
@@ -125,10 +113,17 @@ int CVideoClient::OpenUdpStream()
         sock = -1;
         return 0;
     }
+    StartStreaming(&CVideoClient::StreamReceiveThread);
+    return 1;
+}
+
+void CVideoClient::StartStreaming(void (CVideoClient::*entry)())
+{
+    // Data the camera sends during the greeting waits in the socket; running is set before the thread
+    // exists so that a Stop right after still ends it.
     GreetCamera();
     running = 1;
-    LaunchReceiveThread(&CVideoClient::StreamReceiveThread);
-    return 1;
+    LaunchReceiveThread(entry);
 }
 
 void CVideoClient::LaunchReceiveThread(void (CVideoClient::*entry)())
