@@ -69,6 +69,9 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QTemporaryDir dir; // the window makes its media folder here
     QDir::setCurrent(dir.path());
+    // The window finishes unfinished recordings it finds under TMPDIR into its media folder: never a
+    // user's into this throw-away one.
+    qputenv("TMPDIR", dir.path().toLocal8Bit());
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -83,6 +83,8 @@ CVindrelDlg::~CVindrelDlg() {
     // The receive thread calls into this object; it must be gone before any member is.
     if (m_client) {
         m_client->Stop();
+        // The record thread uses the client until its file is finished and moved.
+        m_client->FinishRecording();
         m_client.reset();
     }
     JoinRecovery();
@@ -284,6 +286,8 @@ void CVindrelDlg::OnCancel() {
     m_pendingRecordPath.clear();
     if (m_client) {
         m_client->Stop();
+        // The record thread uses the client until its file is finished and moved.
+        m_client->FinishRecording();
         m_client.reset();
     }
     JoinRecovery();
