@@ -3,19 +3,35 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// The cutting rules done the plain way, searching the whole accumulation from its start after every chunk.
+// The cutting rules done the plain way: the start marker from the front of the accumulation, the end marker
+// from two bytes after the start marker. Bytes are only appended between cuts, so a search that found
+// nothing resumes at the last byte it saw (without that, chunks repeated up to the 512000-byte limit make
+// the model slow the fuzzer to a crawl).
 struct ModelCutter {
     Bytes accumulation;
     std::vector<Bytes> images;
+    size_t startFrom = 0;
+    size_t endFrom = 0;
 
-    static long Find(const Bytes& bytes, uint8_t second)
+    void Empty(size_t keepFrom)
     {
+        accumulation.erase(accumulation.begin(), accumulation.begin() + static_cast<long>(keepFrom));
+        startFrom = 0;
+        endFrom = 0;
+    }
+
+    static long Find(const Bytes& bytes, uint8_t second, size_t from)
+    {
+        if (from >= bytes.size())
+            return -1;
         const uint8_t marker[2] = {0xFF, second};
-        const void* found = memmem(bytes.data(), bytes.size(), marker, sizeof marker);
+        const void* found = memmem(bytes.data() + from, bytes.size() - from, marker, sizeof marker);
         return found == nullptr ? -1 : static_cast<const uint8_t*>(found) - bytes.data();
     }
 
@@ -24,18 +40,25 @@ struct ModelCutter {
         if (n <= 0)
             return;
         if (accumulation.size() + static_cast<size_t>(n) > JpegStreamCutter::kAccumulationBytes) {
-            accumulation.clear();
+            Empty(accumulation.size());
             return;
         }
         accumulation.insert(accumulation.end(), chunk, chunk + n);
         if (accumulation.size() < 4)
             return;
-        const long start = Find(accumulation, 0xD8);
-        const long end = Find(accumulation, 0xD9);
-        if (start < 0 || end < 0 || end < start + 2)
+        const long start = Find(accumulation, 0xD8, startFrom);
+        if (start < 0) {
+            startFrom = accumulation.size() - 1;
             return;
+        }
+        startFrom = static_cast<size_t>(start);
+        const long end = Find(accumulation, 0xD9, std::max(static_cast<size_t>(start) + 2, endFrom));
+        if (end < 0) {
+            endFrom = accumulation.size() - 1;
+            return;
+        }
         images.emplace_back(accumulation.begin() + start, accumulation.begin() + end + 2);
-        accumulation.erase(accumulation.begin(), accumulation.begin() + end + 2);
+        Empty(static_cast<size_t>(end) + 2);
     }
 };
 

@@ -109,12 +109,15 @@ int main(int argc, char** argv)
     }
     Write(dir, "fuzz_jpeg_stream_cutter", "chunks_1000", JoinWithTag(Chunk(stream, 1000)));
     Write(dir, "fuzz_jpeg_stream_cutter", "chunks_97", JoinWithTag(Chunk(stream, 97)));
-    // An end marker ahead of every start marker blocks cutting; the leading FF makes the target repeat each
-    // chunk until the accumulation overflows, after which the image comes through.
-    Bytes blocked = {0xFF, 0xD9};
-    blocked.resize(4000, 0x20);
-    blocked.insert(blocked.end(), jpegs[0].begin(), jpegs[0].end());
-    Write(dir, "fuzz_jpeg_stream_cutter", "blocked_until_overflow", JoinWithTag(Chunk(blocked, 1000)));
+    Bytes stray = {0x20, 0xFF, 0xD9};
+    stray.insert(stray.end(), stream.begin(), stream.end());
+    Write(dir, "fuzz_jpeg_stream_cutter", "stray_end_marker", JoinWithTag(Chunk(stray, 1000)));
+    // An end marker ahead of every start marker. The leading FF makes the target repeat each chunk 128
+    // times, so the 4000 bytes before the image also fill the accumulation to its limit.
+    Bytes endFirst = {0xFF, 0xD9};
+    endFirst.resize(4000, 0x20);
+    endFirst.insert(endFirst.end(), jpegs[0].begin(), jpegs[0].end());
+    Write(dir, "fuzz_jpeg_stream_cutter", "end_before_start", JoinWithTag(Chunk(endFirst, 1000)));
 
     const Bytes h264 = H264Stream(6);
     if (h264.empty()) {

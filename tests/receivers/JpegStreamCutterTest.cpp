@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,11 @@ INSTANTIATE_TEST_SUITE_P(
             // D8 D9 after FF is no end marker.
             Case{"EndMarkerNeedsFF", Bytes{0xFF, 0xD8, 0xD9, 0x00, 0xFF, 0xD9},
                  {Bytes{0xFF, 0xD8, 0xD9, 0x00, 0xFF, 0xD9}}},
+            // An end marker ahead of the start marker (garbage, the tail of a broken image) goes with the
+            // next image instead of holding up the cutting.
+            Case{"EndBeforeStartDropped",
+                 Bytes{0xFF, 0xD9} + Image(1, 100) + Bytes(30, 8) + Bytes{0xFF, 0xD9} + Image(2, 100),
+                 {Image(1, 100), Image(2, 100)}},
             // A marker pair split across chunks is still found.
             Case{"MarkersAtChunkEdges", Bytes{0x00, 0xFF} + Image(7, 1) + Bytes{0xFF},
                  {Image(7, 1)}}),
@@ -116,24 +122,24 @@ TEST(JpegStreamCutter, OneImagePerChunk)
     EXPECT_EQ(cutter.fill(), 1);
 }
 
-// An end marker ahead of every start marker blocks cutting until the accumulation overflows; the next
-// image after the overflow comes through.
-TEST(JpegStreamCutter, EndBeforeStartBlocksUntilOverflow)
+// A stray end marker ahead of the stream's first image costs nothing: with 30 KB images in 1000-byte
+// chunks, every image comes through and the accumulation never grows past about one image.
+TEST(JpegStreamCutter, StrayEndMarkerDoesNotStopCutting)
 {
     Collector collector;
     JpegStreamCutter cutter(collector.Sink());
-    const Bytes head = Bytes{0xFF, 0xD9} + Image(1, 100);
-    cutter.Push(head.data(), static_cast<int>(head.size()));
-    const Bytes filler(1000, 0x00);
-    while (cutter.fill() + 1000 <= JpegStreamCutter::kAccumulationBytes)
-        cutter.Push(filler.data(), 1000);
-    EXPECT_TRUE(collector.frames.empty());
-    cutter.Push(filler.data(), 1000);
-    EXPECT_EQ(cutter.fill(), 0);
-    const Bytes image = Image(2, 100);
-    cutter.Push(image.data(), static_cast<int>(image.size()));
-    ASSERT_EQ(collector.frames.size(), 1u);
-    EXPECT_EQ(collector.frames[0], image);
+    Bytes stream = {0xFF, 0xD9};
+    for (uint8_t i = 1; i <= 20; ++i)
+        stream = stream + Image(i, 30000);
+    int most = 0;
+    for (size_t at = 0; at < stream.size(); at += 1000) {
+        cutter.Push(stream.data() + at, static_cast<int>(std::min<size_t>(1000, stream.size() - at)));
+        most = std::max(most, cutter.fill());
+    }
+    ASSERT_EQ(collector.frames.size(), 20u);
+    for (uint8_t i = 1; i <= 20; ++i)
+        EXPECT_EQ(collector.frames[i - 1u], Image(i, 30000));
+    EXPECT_LE(most, 32000);
 }
 
 // Exactly 512000 bytes fit; one more empties the accumulation and drops the chunk that overflowed it.

@@ -84,14 +84,21 @@ TEST_P(PacketListCases, HandsOffWholeFramesInSequenceOrder)
 
 const Packet S10{10, 4, false, true}, P11{11, 4}, M12{12, 4, true};
 
+// A one-datagram frame: marker and start of image together.
+constexpr Packet W(uint16_t sequence, uint32_t frameNumber)
+{
+    return {sequence, frameNumber, true, true};
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Family6, PacketListCases,
     testing::Values(
         Case{"InOrder", {S10, P11, M12}, {{S10, P11, M12}}},
         // Nothing before the start-of-image packet arrives; then joined in sequence order at once.
         Case{"OutOfOrder", {P11, M12, S10}, {{S10, P11, M12}}},
-        // The repeat is not stored, yet it scans and hands the whole frame off again.
-        Case{"DuplicateRescans", {S10, P11, M12, P11}, {{S10, P11, M12}, {S10, P11, M12}}},
+        // A whole frame is handed off once: a repeated datagram or a stray one stored later shows it no more.
+        Case{"DuplicateNotHandedOffAgain", {S10, P11, M12, P11, M12}, {{S10, P11, M12}}},
+        Case{"StoreAfterHandOffNotHandedOffAgain", {S10, P11, M12, {13, 4}}, {{S10, P11, M12}}},
         Case{"GapNeverHandedOff", {S10, M12}, {}},
         Case{"NoMarkerNeverHandedOff", {S10, P11}, {}},
         Case{"OneDatagramFrame", {{20, 4, true, true}}, {{{20, 4, true, true}}}},
@@ -109,27 +116,32 @@ INSTANTIATE_TEST_SUITE_P(
              {{65535, 4}, {0, 4, false, true}, {1, 4, true}},
              {{{0, 4, false, true}, {1, 4, true}}}},
         Case{"WrapWithGap", {{65534, 4, false, true}, {0, 4}, {1, 4, true}}, {}},
-        // Lists holding whole frames 7, 5 and 6 are handed off in list order by one scan.
-        Case{"ScanInListOrder",
-             {{100, 7, true, true}, {200, 5, true, true}, {300, 6, true, true}},
-             {{{100, 7, true, true}},
-              {{100, 7, true, true}},
-              {{200, 5, true, true}},
-              {{100, 7, true, true}},
-              {{200, 5, true, true}},
-              {{300, 6, true, true}}},
-             false},
-        // A late datagram of a frame older than all three lists evicts the smallest and waits alone.
+        // Frames completing as 7, 5, 6: the later-completing older frames are not shown.
+        Case{"OlderFramesNotShown", {W(100, 7), W(200, 5), W(300, 6)}, {{W(100, 7)}}, false},
+        // Frame 5 completing after frame 6 (its marker arrives late) is not shown.
+        Case{"ReorderedCompletionNotShown",
+             {{10, 5, false, true}, {20, 6, false, true}, {21, 6, true}, {11, 5, true}},
+             {{{20, 6, false, true}, {21, 6, true}}}},
+        // A late datagram of a frame older than all three lists evicts the smallest and waits alone; were
+        // its frame whole, it would still not be shown.
         Case{"LateOldFrameEvictsSmallest",
-             {{30, 5, true, true}, {40, 6, true, true}, {50, 7, true, true}, {5, 2, true}},
-             {{{30, 5, true, true}},
-              {{30, 5, true, true}},
-              {{40, 6, true, true}},
-              {{30, 5, true, true}},
-              {{40, 6, true, true}},
-              {{50, 7, true, true}},
-              {{40, 6, true, true}},
-              {{50, 7, true, true}}},
+             {W(30, 5), W(40, 6), W(50, 7), W(5, 2), W(60, 8)},
+             {{W(30, 5)}, {W(40, 6)}, {W(50, 7)}, {W(60, 8)}},
+             false},
+        // Serial-number order: frame 0 follows frame 0xFFFFFFFF.
+        Case{"FrameNumberWraps",
+             {W(1, 0xFFFFFFFE), W(2, 0xFFFFFFFF), W(3, 0), W(4, 1)},
+             {{W(1, 0xFFFFFFFE)}, {W(2, 0xFFFFFFFF)}, {W(3, 0)}, {W(4, 1)}},
+             false},
+        // A frame number more than 64 behind the last one shown is a camera that restarted its numbering:
+        // shown, and counted from. 64 behind is still a late frame.
+        Case{"RestartedNumberingShown",
+             {W(1, 1000), W(2, 936), W(3, 935), W(4, 937)},
+             {{W(1, 1000)}, {W(3, 935)}, {W(4, 937)}},
+             false},
+        Case{"RestartAtZeroShown",
+             {W(100, 1001), W(101, 1002), W(0, 0), W(1, 1), W(2, 2)},
+             {{W(100, 1001)}, {W(101, 1002)}, {W(0, 0)}, {W(1, 1)}, {W(2, 2)}},
              false}),
     [](const testing::TestParamInfo<Case>& param) { return param.param.name; });
 
@@ -211,18 +223,20 @@ TEST(PacketListAssembler, ListGrowthIsCapped)
     EXPECT_EQ(list.bytes, list.records.size() * 1450);
 }
 
-TEST(PacketListAssembler, ClearEmptiesAllLists)
+// Clear also forgets the last frame shown, so a new stream may start at any frame number.
+TEST(PacketListAssembler, ClearEmptiesAllListsAndForgetsLastFrame)
 {
     Collector collector;
     PacketListAssembler assembler(collector.Sink());
     Prime(assembler);
+    Push(assembler, {1, 8, true, true});
     assembler.Clear();
     for (int i = 0; i < PacketListAssembler::kListCount; ++i) {
         EXPECT_TRUE(assembler.list(i).records.empty());
         EXPECT_EQ(assembler.list(i).bytes, 0u);
     }
-    Push(assembler, {1, 8, true, true});
-    EXPECT_EQ(collector.frames.size(), 1u);
+    Push(assembler, {1, 7, true, true});
+    EXPECT_EQ(collector.frames.size(), 2u);
 }
 
 } // namespace

@@ -4,6 +4,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -22,7 +23,6 @@ void JpegStreamCutter::Reset()
 {
     fill_ = 0;
     start_ = -1;
-    end_ = -1;
     startSearched_ = 0;
     endSearched_ = 0;
 }
@@ -60,20 +60,22 @@ void JpegStreamCutter::Push(const uint8_t* chunk, int n)
     if (start_ < 0) {
         start_ = Find(0xD8, startSearched_);
         startSearched_ = fill_ - 1;
+        if (start_ < 0)
+            return;
+        endSearched_ = start_ + 2;
     }
-    if (end_ < 0) {
-        end_ = Find(0xD9, endSearched_);
-        endSearched_ = fill_ - 1;
-    }
-    // Both searches run from the front: an FF D9 ahead of the first FF D8 blocks cutting until overflow.
-    if (start_ < 0 || end_ < 0 || end_ < start_ + 2)
+    // The end marker is looked for after the start marker only: an FF D9 ahead of it (garbage, the tail
+    // of a broken image) is dropped with the image instead of holding up all cutting until overflow.
+    const int end = Find(0xD9, endSearched_);
+    endSearched_ = std::max(endSearched_, fill_ - 1);
+    if (end < 0)
         return;
 
-    const int length = end_ - start_ + 2;
+    const int length = end - start_ + 2;
     std::memcpy(frame_.get(), accumulation_.get() + start_, static_cast<size_t>(length));
-    const int rest = fill_ - end_ - 2;
+    const int rest = fill_ - end - 2;
     if (rest > 0)
-        std::memmove(accumulation_.get(), accumulation_.get() + end_ + 2, static_cast<size_t>(rest));
+        std::memmove(accumulation_.get(), accumulation_.get() + end + 2, static_cast<size_t>(rest));
     Reset();
     fill_ = rest;
     // One image per chunk: whatever the rest holds waits for the next chunk.

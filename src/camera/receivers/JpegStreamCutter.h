@@ -7,7 +7,7 @@
 
 // Family 9: a TCP byte stream of JPEG images, possibly with other bytes between them. Chunks accumulate
 // (up to 512000 bytes); after each chunk at most one image is cut out, from the first FF D8 to the first
-// FF D9 of the accumulation, and handed off. Bytes before the image go with it; the rest moves to the front.
+// FF D9 after it, and handed off. Bytes before the image go with it; the rest moves to the front.
 class JpegStreamCutter {
 public:
     static constexpr int kAccumulationBytes = 512000;
@@ -27,9 +27,9 @@ private:
     std::unique_ptr<uint8_t[]> accumulation_;
     std::unique_ptr<uint8_t[]> frame_; // the cut image, with room for the decoder's padding
     int fill_ = 0;
-    // Markers never move while bytes are only appended, so each search resumes where the last stopped.
+    // Markers never move while bytes are only appended, so each search resumes where the last stopped;
+    // the end search begins two bytes after the start marker.
     int start_ = -1;
-    int end_ = -1;
     int startSearched_ = 0;
     int endSearched_ = 0;
 };

@@ -42,12 +42,14 @@ void PacketListAssembler::ClearPacketList(PacketList& list)
     list.bytes = 0;
     list.markers = 0;
     list.sorted = true;
+    list.changed = false;
 }
 
 void PacketListAssembler::Clear()
 {
     for (PacketList& list : lists_)
         ClearPacketList(list);
+    lastHandedOff_.reset();
 }
 
 PacketListAssembler::PacketList& PacketListAssembler::ChooseList(uint32_t frameNumber)
@@ -99,22 +101,41 @@ void PacketListAssembler::Push(const uint8_t* datagram, int n)
         list.bytes += n;
         list.sequences.set(sequence);
         list.records.push_back(std::move(record));
+        list.changed = true;
     }
-    // Duplicates and refused datagrams scan too, so a held whole frame is offered again.
     Scan();
 }
 
 void PacketListAssembler::Scan()
 {
+    // A list that did not change since it was last examined holds no frame that was not already handed
+    // off or refused: looking again would repeat the frame on screen (or, after a restart of the frame
+    // numbers, bring back an old one).
     for (PacketList& list : lists_) {
+        if (!list.changed)
+            continue;
+        list.changed = false;
         if (list.markers > 0)
             HandOffIfWhole(list);
     }
 }
 
+bool PacketListAssembler::IsNewer(uint32_t frameNumber) const
+{
+    if (!lastHandedOff_)
+        return true;
+    // Serial-number order, so the numbers may wrap past 2^32.
+    const int32_t ahead = static_cast<int32_t>(frameNumber - *lastHandedOff_);
+    return ahead > 0 || ahead < -kRestartDistance;
+}
+
 void PacketListAssembler::HandOffIfWhole(PacketList& list)
 {
     std::vector<PacketRecord>& records = list.records;
+    // Every record of a list has the same frame number. A late frame is not shown: the live view must not
+    // step back in time.
+    if (!IsNewer(records.front().frameNumber))
+        return;
     if (!list.sorted) {
         std::stable_sort(records.begin(), records.end(),
                          [](const PacketRecord& a, const PacketRecord& b) { return a.sequence < b.sequence; });
@@ -144,5 +165,6 @@ void PacketListAssembler::HandOffIfWhole(PacketList& list)
         joined += payload;
         ++expected;
     }
+    lastHandedOff_ = records.front().frameNumber;
     sink_(joined_.get(), joined, JoinCapacity());
 }
