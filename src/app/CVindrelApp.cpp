@@ -43,7 +43,7 @@ CVindrelApp::~CVindrelApp() = default;
 
 int CVindrelApp::InitInstance() {
     if (!m_instanceName.isEmpty() && ActivateRunningCopy(m_instanceName)) {
-        DebugPrint("Vindrel already runs; brought it forward\n");
+        DebugPrint("Vindrel already runs; brought it forward");
         return 0;
     }
     if (!m_hooks.socketsAvailable()) {

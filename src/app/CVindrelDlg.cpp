@@ -415,7 +415,7 @@ void CVindrelDlg::ActivateFromSecondCopy() {
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
-    DebugPrint("ActivateInstance\n");
+    DebugPrint("ActivateInstance");
 }
 
 void CVindrelDlg::ReceiveFrame(BitmapPtr bitmap) {
@@ -436,7 +436,7 @@ void CVindrelDlg::ShowNewestPicture() {
     m_videoView->SetPicture(SnapshotImage());
     if (m_awaitingFirstPicture) {
         m_awaitingFirstPicture = false;
-        DebugPrint("FirstPicture %lld ms after Start\n", static_cast<long long>(m_startClock.elapsed()));
+        DebugPrint("FirstPicture %lld ms after Start", static_cast<long long>(m_startClock.elapsed()));
     }
 }
 

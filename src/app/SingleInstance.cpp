@@ -37,7 +37,7 @@ InstanceMarker::InstanceMarker(const QString& name, std::function<void()> onActi
         // A copy that crashed leaves its socket file behind; nobody answered on it, so take it over.
         QLocalServer::removeServer(name);
         if (!m_server->listen(name))
-            DebugPrint("InstanceMarker: cannot listen on %s\n", qPrintable(name));
+            DebugPrint("InstanceMarker: cannot listen on %s", qPrintable(name));
     }
     connect(m_server, &QLocalServer::newConnection, this, &InstanceMarker::OnNewConnection);
 }

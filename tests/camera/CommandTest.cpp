@@ -57,9 +57,9 @@ TEST(Command, GreetingOrderAndPauses)
         EXPECT_EQ(seen[i].bytes, std::vector<uint8_t>(expected[i]->begin(), expected[i]->end())) << i;
     EXPECT_FALSE(listener.Receive(50ms).has_value());
 
-    // 150 ms of pauses in all; the gaps between sends are at least the pauses before them.
+    // 150 ms of pauses in all, 50 ms of them between the first send and the last. Arrival times are only a
+    // loose witness (a busy receiver may take two datagrams at once), so only the spans are checked.
     EXPECT_GE(finished - started, 150ms);
     EXPECT_LT(finished - started, 2000ms);
-    for (size_t i = 1; i < seen.size(); ++i)
-        EXPECT_GE(seen[i].at - seen[i - 1].at, 8ms) << "gap before send " << i;
+    EXPECT_GE(seen.back().at - seen.front().at, 35ms);
 }
