@@ -2,11 +2,9 @@
 #include "camera/CVideoClient.h"
 #include "camsim/CameraSimulator.h"
 #include "support/FreePort.h"
+#include "CpuClock.h"
 
 #include <benchmark/benchmark.h>
-
-#include <sys/resource.h>
-#include <time.h>
 
 #include <atomic>
 #include <thread>
@@ -14,21 +12,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-double ThreadCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-double ProcessCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 // Runs on the receive thread: its own CPU clock tells what the whole receive path costs.
 struct ReceiveCost {

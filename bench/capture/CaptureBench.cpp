@@ -1,5 +1,6 @@
 // Recording costs against the anchor of one 50 ms tick: what x264 takes per 640x480 picture with the
 // recording's settings, and the record thread's share of one core while it records 20 pictures a second.
+#include "CpuClock.h"
 #include "camera/CVideoClient.h"
 #include "capture/CaptureTestSupport.h"
 #include "capture/MP4Encoder.h"
@@ -19,20 +20,6 @@ namespace {
 
 constexpr double kTickSeconds = 0.050;
 
-double ThreadCpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-double ProcessCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 void BM_EncodePicture(benchmark::State& state)
 {

@@ -2,6 +2,7 @@
 // closing while recording, and the start-up recovery of a recording whose process was killed. Each test
 // runs in a folder of its own with its own TMPDIR, so the recovery never meets another run's files.
 #include "AppTestSupport.h"
+#include "StreamingWindow.h"
 
 #include "camsim/CameraSimulator.h"
 #include "capture/CaptureTestSupport.h"
@@ -62,21 +63,8 @@ class RecordTest : public QObject {
     QPushButton* Record() const { return Button(*m_dialog, ControlId::Record); }
     void ClickRecord() { QTest::mouseClick(Record(), Qt::LeftButton); }
 
-    // A window whose client streams from the simulator (family 8, 640x480, 25 pictures a second).
     CVindrelDlg& StreamingDialog() {
-        const uint16_t udpPort = FreePort(SOCK_DGRAM);
-        camsim::SimOptions options;
-        options.family = 8;
-        options.udpTargetPort = udpPort;
-        m_camera = std::make_unique<camsim::CameraSimulator>(options);
-        if (!m_camera->Start())
-            qFatal("simulator: %s", m_camera->error().c_str());
-        CVindrelDlg::Options window;
-        window.link =
-            LinkConfig::Loopback("192.168.29.100", m_camera->commandPort(), m_camera->tcpPort(), udpPort);
-        m_dialog = std::make_unique<CVindrelDlg>(std::move(window));
-        m_dialog->show();
-        QTest::mouseClick(Button(*m_dialog, ControlId::Start), Qt::LeftButton);
+        m_dialog = OpenStreamingWindow(m_camera);
         return *m_dialog;
     }
 

@@ -1,6 +1,7 @@
 // The window with the camera simulator as its camera: pictures arrive, zoom steps, photos, Esc while
 // streaming.
 #include "AppTestSupport.h"
+#include "StreamingWindow.h"
 
 #include "app/MyCStatic.h"
 #include "camsim/CameraSimulator.h"
@@ -23,21 +24,8 @@ class StreamTest : public QObject {
 
     QLabel* ZoomLabel() const { return m_dialog->findChild<QLabel*>(QString::number(ControlId::ZoomLabel)); }
 
-    // A window whose client finds the simulator (family 8, 640x480, 25 pictures a second) and streams.
     CVindrelDlg& StreamingDialog() {
-        const uint16_t udpPort = FreePort(SOCK_DGRAM);
-        camsim::SimOptions options;
-        options.family = 8;
-        options.udpTargetPort = udpPort;
-        m_camera = std::make_unique<camsim::CameraSimulator>(options);
-        if (!m_camera->Start())
-            qFatal("simulator: %s", m_camera->error().c_str());
-        CVindrelDlg::Options window;
-        window.link =
-            LinkConfig::Loopback("192.168.29.100", m_camera->commandPort(), m_camera->tcpPort(), udpPort);
-        m_dialog = std::make_unique<CVindrelDlg>(std::move(window));
-        m_dialog->show();
-        QTest::mouseClick(Button(*m_dialog, ControlId::Start), Qt::LeftButton);
+        m_dialog = OpenStreamingWindow(m_camera);
         return *m_dialog;
     }
 
