@@ -19,6 +19,7 @@ CVideoClient::~CVideoClient()
     const int fd = sock.exchange(-1);
     if (fd != -1)
         ::close(fd);
+    avformat_network_deinit();
 }
 
 void CVideoClient::JoinReceiveThread()

@@ -137,10 +137,10 @@ private:
         void (CVideoClient::*entry)();
     };
     int ConnectTcpStream(const TcpStreamSetup& setup);
-    // Greets the camera, raises running and starts the receive thread.
-    void StartStreaming(void (CVideoClient::*entry)());
+    // Greets the camera, raises running and starts the receive thread; 1, or 0 when no thread could be had.
+    int StartStreaming(void (CVideoClient::*entry)());
     // Joins a receive thread that has already said it is ending, then starts the next one.
-    void LaunchReceiveThread(void (CVideoClient::*entry)());
+    bool LaunchReceiveThread(void (CVideoClient::*entry)());
     void JoinReceiveThread();
 
     LinkConfig config_;

@@ -4,7 +4,9 @@
 #include "platform/Sockets.h"
 
 #include <cerrno>
+#include <system_error>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -90,8 +92,7 @@ int CVideoClient::ConnectTcpStream(const TcpStreamSetup& setup)
         sock = -1;
         return 0;
     }
-    StartStreaming(setup.entry);
-    return 1;
+    return StartStreaming(setup.entry);
 }
 
 int CVideoClient::OpenUdpStream()
@@ -113,27 +114,39 @@ int CVideoClient::OpenUdpStream()
         sock = -1;
         return 0;
     }
-    StartStreaming(&CVideoClient::StreamReceiveThread);
-    return 1;
+    return StartStreaming(&CVideoClient::StreamReceiveThread);
 }
 
-void CVideoClient::StartStreaming(void (CVideoClient::*entry)())
+int CVideoClient::StartStreaming(void (CVideoClient::*entry)())
 {
     // Data the camera sends during the greeting waits in the socket; running is set before the thread
     // exists so that a Stop right after still ends it.
     GreetCamera();
     running = 1;
-    LaunchReceiveThread(entry);
+    if (LaunchReceiveThread(entry))
+        return 1;
+    // No thread could be had: back to idle rather than streaming with nobody reading.
+    running = 0;
+    const int fd = sock.exchange(-1);
+    if (fd != -1)
+        ::close(fd);
+    return 0;
 }
 
-void CVideoClient::LaunchReceiveThread(void (CVideoClient::*entry)())
+bool CVideoClient::LaunchReceiveThread(void (CVideoClient::*entry)())
 {
     // The guard saw kNoThread, so an earlier thread has done its last work; collect it.
     JoinReceiveThread();
     if (++nextThreadId_ == kNoThread)
         ++nextThreadId_;
     receiveThreadId = nextThreadId_;
-    receiveThread_ = std::thread(entry, this);
+    try {
+        receiveThread_ = std::thread(entry, this);
+    } catch (const std::system_error&) {
+        receiveThreadId = kNoThread;
+        return false;
+    }
+    return true;
 }
 
 void CVideoClient::Stop()
