@@ -1,5 +1,6 @@
 #include "camera/receivers/FragmentAssembler.h"
 #include "receivers/Datagrams.h"
+#include "receivers/SinkCollector.h"
 
 #include <gtest/gtest.h>
 
@@ -27,16 +28,7 @@ struct Frame {
     int pieces; // pieces 0 .. pieces - 1 of frameId
 };
 
-struct Collector {
-    std::vector<std::vector<uint8_t>> frames;
-    FrameSink Sink()
-    {
-        return [this](uint8_t* data, int size, int capacity) {
-            EXPECT_GE(capacity, size + 64);
-            frames.emplace_back(data, data + size);
-        };
-    }
-};
+using Collector = SinkCollector;
 
 std::vector<uint8_t> Expected(const Frame& frame)
 {

@@ -1,5 +1,7 @@
 #include "camera/receivers/JpegStreamCutter.h"
 
+#include "receivers/SinkCollector.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,16 +29,7 @@ Bytes Image(uint8_t body, size_t bodySize)
     return Bytes{0xFF, 0xD8} + Bytes(bodySize, body) + Bytes{0xFF, 0xD9};
 }
 
-struct Collector {
-    std::vector<Bytes> frames;
-    FrameSink Sink()
-    {
-        return [this](uint8_t* data, int size, int capacity) {
-            EXPECT_GE(capacity, size + 64);
-            frames.emplace_back(data, data + size);
-        };
-    }
-};
+using Collector = SinkCollector;
 
 // Pushes the stream in chunks of chunkSize; returns how many images each chunk produced (at most one).
 std::vector<size_t> PushChunked(JpegStreamCutter& cutter, const Collector& collector, const Bytes& stream,

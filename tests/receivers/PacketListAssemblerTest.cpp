@@ -1,5 +1,6 @@
 #include "camera/receivers/PacketListAssembler.h"
 #include "receivers/Datagrams.h"
+#include "receivers/SinkCollector.h"
 
 #include <gtest/gtest.h>
 
@@ -25,16 +26,7 @@ std::vector<uint8_t> Payload(const Packet& packet)
     return {high, low, 0xEE};
 }
 
-struct Collector {
-    std::vector<std::vector<uint8_t>> frames;
-    FrameSink Sink()
-    {
-        return [this](uint8_t* data, int size, int capacity) {
-            EXPECT_GE(capacity, size + 64);
-            frames.emplace_back(data, data + size);
-        };
-    }
-};
+using Collector = SinkCollector;
 
 void Push(PacketListAssembler& assembler, const Packet& packet)
 {
